@@ -1,0 +1,213 @@
+#include "RecordFiles.h"
+#include "RuntimeError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return file.readAll();
+}
+
+void put(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+int errorOf(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const runtime::RuntimeError &error) {
+        return error.code();
+    }
+    return 0;
+}
+
+} // namespace
+
+class RecordsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    void directoryEndsInOneSeparator();
+    void sharedDirectoryIsCreatedWhenAbsent();
+    void unwritableSharedDirectoryFallsBackToThePlayers();
+    void pathsDoubleTheSeparator();
+    void firstRunCreatesBothFilesEmpty();
+    void existingFilesAreLeftByteForByte();
+    void readingGivesTheWholeFileWithItsLineEnd();
+    void writeReplacesTheWholeContent_data();
+    void writeReplacesTheWholeContent();
+    void writeKeepsAccentedLettersInOneByte();
+    void writeReplacesAPlantedLinkInsteadOfItsTarget();
+    void readingAndCreatingDoNotFollowALink();
+    void failedWriteLeavesTheOldRecordWhole();
+    void missingFileIsFileNotFound();
+    void freeFileNumberIsOneWhenNothingIsOpen();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_windowsDir;
+};
+
+void RecordsTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_windowsDir = m_dir->path() + u'/';
+}
+
+void RecordsTest::directoryEndsInOneSeparator()
+{
+    const QString plain = records::GetSystemDir({m_dir->path(), {}});
+    QCOMPARE(plain, m_dir->path() + u'/');
+    const QString ending = records::GetSystemDir({m_dir->path() + u'/', {}});
+    QCOMPARE(ending, m_dir->path() + u'/');
+}
+
+void RecordsTest::sharedDirectoryIsCreatedWhenAbsent()
+{
+    const QString shared = m_dir->filePath(QStringLiteral("var/games/valtrino"));
+    QCOMPARE(records::GetSystemDir({shared, m_dir->filePath(QStringLiteral("home"))}), shared + u'/');
+    QVERIFY(QFileInfo(shared).isDir());
+}
+
+// A player who may not write the shared directory plays with records of
+// his own rather than failing at start-up.
+void RecordsTest::unwritableSharedDirectoryFallsBackToThePlayers()
+{
+    // A path under a regular file can be neither created nor written, even by root.
+    put(m_dir->filePath(QStringLiteral("blocker")), "x");
+    const QString shared = m_dir->filePath(QStringLiteral("blocker/valtrino"));
+    const QString personal = m_dir->filePath(QStringLiteral("home/.local/share/valtrino"));
+    QCOMPARE(records::GetSystemDir({shared, personal}), personal + u'/');
+    QVERIFY(QFileInfo(personal).isDir());
+}
+
+void RecordsTest::pathsDoubleTheSeparator()
+{
+    QCOMPARE(records::scorePath(QStringLiteral("/var/games/valtrino/")), QStringLiteral("/var/games/valtrino//punt.txt"));
+    QCOMPARE(records::namePath(QStringLiteral("/var/games/valtrino/")), QStringLiteral("/var/games/valtrino//nom.txt"));
+}
+
+void RecordsTest::firstRunCreatesBothFilesEmpty()
+{
+    records::createIfAbsent(records::scorePath(m_windowsDir));
+    records::createIfAbsent(records::namePath(m_windowsDir));
+    QCOMPARE(bytesOf(m_dir->filePath("punt.txt")), QByteArray());
+    QCOMPARE(bytesOf(m_dir->filePath("nom.txt")), QByteArray());
+    QCOMPARE(records::readWhole(records::scorePath(m_windowsDir)), QString());
+}
+
+void RecordsTest::existingFilesAreLeftByteForByte()
+{
+    const QByteArray content("12\r\nold\r\n\x00\xFF", 10);
+    put(m_dir->filePath("punt.txt"), content);
+    records::createIfAbsent(records::scorePath(m_windowsDir));
+    QCOMPARE(bytesOf(m_dir->filePath("punt.txt")), content);
+}
+
+void RecordsTest::readingGivesTheWholeFileWithItsLineEnd()
+{
+    put(m_dir->filePath("punt.txt"), "12\r\n");
+    QCOMPARE(records::readWhole(records::scorePath(m_windowsDir)), QStringLiteral("12\r\n"));
+}
+
+void RecordsTest::writeReplacesTheWholeContent_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("record over a longer file") << QByteArray("12\r\nmore\r\nlines\r\n") << "13"
+                                               << QByteArray("13\r\n");
+    QTest::newRow("empty name") << QByteArray("Anna\r\n") << "" << QByteArray("\r\n");
+    QTest::newRow("first record") << QByteArray() << "7" << QByteArray("7\r\n");
+    QTest::newRow("no file yet") << QByteArray("<absent>") << "Bea" << QByteArray("Bea\r\n");
+}
+
+void RecordsTest::writeReplacesTheWholeContent()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, after);
+    const QString path = m_dir->filePath("punt.txt");
+    if (before != "<absent>")
+        put(path, before);
+    records::writeLine(records::scorePath(m_windowsDir), line);
+    QCOMPARE(bytesOf(path), after);
+    // Nothing is left behind beside the record.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"punt.txt"});
+}
+
+void RecordsTest::writeKeepsAccentedLettersInOneByte()
+{
+    records::writeLine(records::namePath(m_windowsDir), QStringLiteral("Niccolò"));
+    QCOMPARE(bytesOf(m_dir->filePath("nom.txt")), QByteArray("Niccol\xF2\r\n"));
+    QCOMPARE(records::readWhole(records::namePath(m_windowsDir)), QStringLiteral("Niccolò\r\n"));
+}
+
+// Another player's link in the shared directory must not let the game
+// overwrite the file it points to.
+void RecordsTest::writeReplacesAPlantedLinkInsteadOfItsTarget()
+{
+    const QString target = m_dir->filePath("someone-elses.txt");
+    put(target, "precious");
+    QVERIFY(QFile::link(target, m_dir->filePath("punt.txt")));
+    records::writeLine(records::scorePath(m_windowsDir), QStringLiteral("9"));
+    QCOMPARE(bytesOf(target), QByteArray("precious"));
+    QVERIFY(!QFileInfo(m_dir->filePath("punt.txt")).isSymLink());
+    QCOMPARE(bytesOf(m_dir->filePath("punt.txt")), QByteArray("9\r\n"));
+}
+
+void RecordsTest::readingAndCreatingDoNotFollowALink()
+{
+    const QString target = m_dir->filePath("secret.txt");
+    put(target, "secret");
+    QVERIFY(QFile::link(target, m_dir->filePath("nom.txt")));
+    QCOMPARE(errorOf([&] { records::readWhole(records::namePath(m_windowsDir)); }), 75);
+    QCOMPARE(errorOf([&] { records::createIfAbsent(records::namePath(m_windowsDir)); }), 75);
+    QVERIFY(QFile::link(m_dir->filePath("nowhere"), m_dir->filePath("punt.txt")));
+    QCOMPARE(errorOf([&] { records::createIfAbsent(records::scorePath(m_windowsDir)); }), 75);
+    QVERIFY(!QFile::exists(m_dir->filePath("nowhere")));
+}
+
+void RecordsTest::failedWriteLeavesTheOldRecordWhole()
+{
+    put(m_dir->filePath("punt.txt"), "12\r\n");
+    // A directory where the file should go cannot be replaced by rename.
+    QVERIFY(QDir(m_dir->path()).mkpath("nom.txt/inside"));
+    QCOMPARE(errorOf([&] { records::writeLine(records::namePath(m_windowsDir), "x"); }), 75);
+    QCOMPARE(bytesOf(m_dir->filePath("punt.txt")), QByteArray("12\r\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"punt.txt"});
+    // The directory of the files has gone.
+    const QString gone = m_dir->filePath("gone/");
+    QCOMPARE(errorOf([&] { records::writeLine(records::scorePath(gone), "1"); }), 76);
+}
+
+void RecordsTest::missingFileIsFileNotFound()
+{
+    QCOMPARE(errorOf([&] { records::readWhole(records::scorePath(m_windowsDir)); }), 53);
+    QCOMPARE(errorOf([&] { records::readWhole(records::scorePath(m_windowsDir + "no/")); }), 76);
+}
+
+void RecordsTest::freeFileNumberIsOneWhenNothingIsOpen()
+{
+    QCOMPARE(qint16(records::FreeFile()), qint16(1));
+}
+
+QTEST_GUILESS_MAIN(RecordsTest)
+#include "tst_records.moc"
