@@ -1,0 +1,229 @@
+#include "Controls.h"
+
+#include "Characters.h"
+
+#include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <qdrawutil.h>
+
+using runtime::Int16;
+
+CaptionLabel::CaptionLabel(QWidget *parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setIndent(0); // Qt would indent a framed label's text by half an x
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void CaptionLabel::setCaption(const QString &caption)
+{
+    m_caption = caption;
+    QString shown = caption;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(u'\r', u'\n');
+    setText(shown);
+    if (m_autoSize)
+        fitCaption();
+}
+
+void CaptionLabel::setAutoSize(bool autoSize)
+{
+    m_autoSize = autoSize;
+    setWordWrap(!autoSize);
+    if (autoSize)
+        fitCaption();
+}
+
+void CaptionLabel::fitCaption()
+{
+    const QFontMetrics metrics(font());
+    const QStringList lines = text().split(u'\n');
+    int width = 0;
+    for (const QString &line : lines)
+        width = qMax(width, metrics.horizontalAdvance(line));
+    const int border = 2 * frameWidth();
+    resize(width + border, int(lines.size()) * metrics.lineSpacing() + border);
+}
+
+void CaptionLabel::setBorder(bool border)
+{
+    setFrameStyle(border ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+    setLineWidth(border ? 2 : 0);
+}
+
+AnswerBox::AnswerBox(QWidget *parent) : QLineEdit(parent) {}
+
+QString AnswerBox::filtered(const QString &character)
+{
+    const Int16 typed = runtime::Asc(character);
+    Int16 keyAscii = typed;
+    keyPress(keyAscii);
+    if (keyAscii == 0)
+        return QString();
+    return keyAscii == typed ? character : runtime::Chr(keyAscii);
+}
+
+void AnswerBox::keyPressEvent(QKeyEvent *event)
+{
+    QString character = event->text();
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        character = QStringLiteral("\r");
+    const bool oneCharacter = character.size() == 1
+        || (character.size() == 2 && character.at(0).isHighSurrogate());
+    if (!keyPress || !oneCharacter) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    const QString taken = filtered(character);
+    if (taken == character) {
+        QLineEdit::keyPressEvent(event); // the box's own handling: Backspace, shortcuts, maxLength
+    } else {
+        if (!taken.isEmpty())
+            insert(taken);
+        event->accept();
+    }
+}
+
+void AnswerBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (!keyPress || event->commitString().isEmpty()) {
+        QLineEdit::inputMethodEvent(event);
+        return;
+    }
+    QString committed;
+    const QString typed = event->commitString();
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        const qsizetype length = typed.at(i).isHighSurrogate() && i + 1 < typed.size() ? 2 : 1;
+        committed += filtered(typed.mid(i, length));
+        i += length - 1;
+    }
+    QInputMethodEvent mapped(event->preeditString(), event->attributes());
+    mapped.setCommitString(committed, event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(&mapped);
+    event->accept();
+}
+
+PictureButton::PictureButton(QWidget *parent) : QPushButton(parent) {}
+
+void PictureButton::setPictures(const QPixmap &normal, const QPixmap &pressed, const QPixmap &disabled)
+{
+    m_normal = normal;
+    m_pressed = pressed;
+    m_disabled = disabled;
+    update();
+}
+
+QPixmap PictureButton::currentPicture() const
+{
+    if (!isEnabled() && !m_disabled.isNull())
+        return m_disabled;
+    if (isDown() && !m_pressed.isNull())
+        return m_pressed;
+    return m_normal;
+}
+
+void PictureButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect face = rect();
+    const int shift = isDown() ? 1 : 0;
+    painter.fillRect(face, m_face);
+    qDrawShadePanel(&painter, face, palette(), isDown(), 2);
+
+    const int captionHeight = fontMetrics().height();
+    const QPixmap picture = currentPicture();
+    if (!picture.isNull()) {
+        const QSize size = picture.deviceIndependentSize().toSize();
+        const int upper = face.height() - captionHeight - 6;
+        painter.drawPixmap((face.width() - size.width()) / 2 + shift,
+                           qMax(4, (upper - size.height()) / 2 + 2) + shift, picture);
+    }
+    const QRect captionArea(4 + shift, face.height() - captionHeight - 6 + shift,
+                            face.width() - 8, captionHeight);
+    style()->drawItemText(&painter, captionArea, Qt::AlignHCenter | Qt::TextShowMnemonic,
+                          palette(), isEnabled(), text(), QPalette::ButtonText);
+
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = face.adjusted(4, 4, -4, -4);
+        focus.backgroundColor = m_face;
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+PictureBox::PictureBox(QWidget *parent) : QFrame(parent)
+{
+    setFocusPolicy(Qt::TabFocus);
+    setBorder(true);
+}
+
+void PictureBox::setPicture(const QPixmap &picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void PictureBox::setBorder(bool border)
+{
+    setFrameStyle(border ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+    setLineWidth(border ? 2 : 0);
+}
+
+void PictureBox::fitPicture()
+{
+    const QMargins frame(frameWidth(), frameWidth(), frameWidth(), frameWidth());
+    resize(m_picture.deviceIndependentSize().toSize().grownBy(frame));
+}
+
+void PictureBox::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.setClipRect(contentsRect());
+    painter.drawPixmap(contentsRect().topLeft(), m_picture);
+}
+
+Surface::Surface(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void Surface::paintBands(int red, int green)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = size() * ratio;
+    if (m_background.size() != pixels)
+        m_background = QPixmap(pixels);
+    m_background.setDevicePixelRatio(1.0);
+    {
+        QPainter painter(&m_background);
+        const int height = pixels.height();
+        for (int band = 0; band < 256; ++band) {
+            const int top = band * height / 256;
+            const int bottom = (band + 1) * height / 256;
+            painter.fillRect(0, top, pixels.width(), bottom - top, QColor(red, green, band));
+        }
+    }
+    m_background.setDevicePixelRatio(ratio);
+    update();
+}
+
+void Surface::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    QRegion uncovered(event->rect());
+    if (!m_background.isNull()) {
+        const QRect painted = event->rect() & QRect(QPoint(), m_background.deviceIndependentSize().toSize());
+        const qreal ratio = m_background.devicePixelRatio();
+        painter.drawPixmap(painted, m_background,
+                           QRectF(QPointF(painted.topLeft()) * ratio, QSizeF(painted.size()) * ratio));
+        uncovered -= painted;
+    }
+    for (const QRect &rect : uncovered)
+        painter.fillRect(rect, palette().button());
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+
+#include <functional>
+
+#include "Int16.h"
+
+// The kinds of control the window is made of, where Qt's own widgets need a
+// little help to behave like the game expects.
+
+// A caption painted on the window. With auto-size it keeps its top-left
+// corner and takes the size of its text; without, it wraps at blanks and
+// cuts off what does not fit. Line ends in the caption show as line breaks.
+class CaptionLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit CaptionLabel(QWidget *parent = nullptr);
+
+    QString caption() const { return m_caption; }
+    void setCaption(const QString &caption);
+
+    void setAutoSize(bool autoSize);
+    bool autoSize() const { return m_autoSize; }
+    void setBorder(bool border);
+
+private:
+    void fitCaption();
+
+    QString m_caption;
+    bool m_autoSize = false;
+};
+
+// The answer box: every typed character goes through keyPress before the
+// box takes it; keyPress may replace it, or swallow it by setting 0.
+class AnswerBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit AnswerBox(QWidget *parent = nullptr);
+
+    std::function<void(runtime::Int16 &keyAscii)> keyPress;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+
+private:
+    // The character the box should take instead, or "" to take nothing.
+    QString filtered(const QString &character);
+};
+
+// A button whose face is its back colour, with a picture centred in the
+// upper part and the caption below. Pressed and disabled may have pictures
+// of their own.
+class PictureButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    explicit PictureButton(QWidget *parent = nullptr);
+
+    void setFaceColour(const QColor &colour) { m_face = colour; update(); }
+    QColor faceColour() const { return m_face; }
+    void setPictures(const QPixmap &normal, const QPixmap &pressed, const QPixmap &disabled);
+    QPixmap currentPicture() const;
+
+    QSize sizeHint() const override { return size(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_face;
+    QPixmap m_normal;
+    QPixmap m_pressed;
+    QPixmap m_disabled;
+};
+
+// A box showing a picture from its top-left corner at its natural size,
+// cut off at the edge. It takes the focus by Tab.
+class PictureBox : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget *parent = nullptr);
+
+    void setPicture(const QPixmap &picture);
+    QPixmap picture() const { return m_picture; }
+    // Without a border and with auto-size the box is exactly the picture.
+    void setBorder(bool border);
+    void fitPicture();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_picture;
+};
+
+// The window's own surface: the button face at first, then a persistent
+// background image that each question paints anew.
+class Surface : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Surface(QWidget *parent = nullptr);
+
+    // 256 horizontal bands from (red, green, 0) at the top to
+    // (red, green, 255) at the bottom, across the whole width.
+    void paintBands(int red, int green);
+    QImage background() const { return m_background.toImage(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_background;
+};

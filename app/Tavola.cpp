@@ -1,0 +1,314 @@
+#include "Tavola.h"
+
+#include "Characters.h"
+#include "Controls.h"
+#include "Modulo1.h"
+#include "Pictures.h"
+#include "Services.h"
+#include "Values.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QTimer>
+
+#include <cmath>
+
+using runtime::FormatValue;
+using runtime::Int16;
+using runtime::LeadingValue;
+
+namespace {
+
+const QString longCaption = QStringLiteral("Valtrino Settembre 2022");
+const QString endOfTime = QStringLiteral("00:00:00");
+
+// Client area of the definition, in pixels.
+constexpr QSize clientSize(632, 434);
+
+} // namespace
+
+Tavola::Tavola(runtime::Services &services, records::Location recordLocation, QWidget *parent)
+    : QMainWindow(parent), m_services(services), m_recordLocation(std::move(recordLocation))
+{
+    setObjectName(QStringLiteral("Tavola"));
+    setWindowIcon(QIcon(pictures::windowIcon()));
+}
+
+Tavola::~Tavola() = default;
+
+void Tavola::Show()
+{
+    if (!m_loaded) {
+        createControls();
+        createMenus();
+        connectHandlers();
+        setWindowTitle(longCaption);
+        resize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height());
+        m_loaded = true;
+        Form_Load();
+    }
+    show();
+    // Without a window manager nobody activates the window; with one, the
+    // activation comes late and again after every dialogue. The game's own
+    // activation step runs once per load, here.
+    activateWindow();
+    Form_Activate();
+}
+
+void Tavola::Unload()
+{
+    if (!m_loaded)
+        return;
+    m_loaded = false;
+    hide();
+    Timer1->stop();
+    // Unload may run inside a handler of one of these very controls, so
+    // they go once that handler has returned.
+    if (QWidget *surface = takeCentralWidget()) {
+        surface->hide();
+        surface->deleteLater();
+    }
+    if (QWidget *bar = menuWidget()) {
+        bar->hide();
+        bar->deleteLater();
+        setMenuWidget(nullptr);
+    }
+    m_surface = nullptr;
+}
+
+int Tavola::WindowState() const
+{
+    if (windowState() & Qt::WindowMinimized)
+        return 1;
+    if (windowState() & Qt::WindowMaximized)
+        return 2;
+    return 0;
+}
+
+QString Tavola::GetSystemDir() const
+{
+    return records::GetSystemDir(m_recordLocation);
+}
+
+QString Tavola::Leggifiletxt(QString &nomefile) const
+{
+    return records::readWhole(nomefile);
+}
+
+void Tavola::connectHandlers()
+{
+    connect(Timer1, &QTimer::timeout, this, &Tavola::Timer1_Timer);
+    txtAnswer->keyPress = [this](Int16 &KeyAscii) { txtAnswer_KeyPress(KeyAscii); };
+    connect(cmdNext, &QPushButton::clicked, this, &Tavola::cmdNext_Click);
+    connect(cmdExit1, &QPushButton::clicked, this, &Tavola::cmdExit1_Click);
+    connect(Next, &QAction::triggered, this, &Tavola::Next_Click);
+}
+
+void Tavola::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && m_loaded)
+        Form_Resize();
+}
+
+void Tavola::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (m_loaded)
+        Form_Resize();
+}
+
+void Tavola::closeEvent(QCloseEvent *event)
+{
+    // Closing the window from its frame ends the program: no score, no write.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void Tavola::Form_Load()
+{
+    rightAnswers = 0;
+    wrongAnswers = 0;
+    Timer1->stop();
+
+    const QString name = m_services.AskText(QStringLiteral("Come ti chiami?"));
+    m_services.ShowMessage(QStringLiteral(" ") + name + QStringLiteral(" vediamo se sei un vero campione  "));
+    lblnome1->setCaption(name);
+
+    for (;;) {
+        m_services.ShowMessage(QStringLiteral(" Inserisci il numero più grande che potrò utilizzare"));
+        maxNumber = m_services.AskText(QStringLiteral("Allora arriverò fino al numero?  "));
+        if (maxNumber.isEmpty()) {
+            maxNumber = QStringLiteral("100");
+            m_services.ShowMessage(QStringLiteral("Allora scelgo io: fino a 100"));
+            break;
+        }
+        if (LeadingValue(maxNumber) > 0)
+            break;
+        m_services.ShowMessage(QStringLiteral("Ho detto inserisci un numero e non lettere"));
+    }
+
+    StartCountdown();
+
+    windowsDir = GetSystemDir();
+    fileNo = records::FreeFile();
+    records::createIfAbsent(records::scorePath(windowsDir));
+    records::createIfAbsent(records::namePath(windowsDir));
+
+    QString scoreFile = records::scorePath(windowsDir);
+    lblpunti->setCaption(Leggifiletxt(scoreFile));
+    QString nameFile = records::namePath(windowsDir);
+    lblnome->setCaption(Leggifiletxt(nameFile));
+
+    secondsLeft = Int16::fromDouble(clockSeconds + 900);
+    lblconto->setCaption(clockText());
+}
+
+void Tavola::Form_Activate()
+{
+    cmdNext_Click();
+}
+
+void Tavola::Form_Resize()
+{
+    if (WindowState() == 1)
+        setWindowTitle(QStringLiteral("Valtrino"));
+}
+
+void Tavola::cmdNext_Click()
+{
+    txtAnswer->setText(QString());
+    lblMessage->setCaption(QString());
+    m_services.SeedRandom();
+    if (maxNumber.isEmpty())
+        maxNumber = QStringLiteral("100");
+    if (LeadingValue(maxNumber) > 3900)
+        maxNumber = QStringLiteral("3800");
+
+    // Below 2 the only number the draw can give is 1; drawing for it
+    // could go on for ever, so it is given at once.
+    const double limit = LeadingValue(maxNumber);
+    Int16 drawn = 1;
+    if (limit >= 2) {
+        do {
+            drawn = Int16::fromDouble(std::floor(double(m_services.NextRandom()) * limit));
+        } while (drawn == 0);
+    }
+
+    lblNum1->setCaption(FormatValue(drawn, QStringLiteral("#0")));
+    questionValue = drawn;
+    qint16 counted = questionValue;
+    questionRoman = Modulo1::ToRoman(counted);
+    questionValue = counted;
+    Text2->setText(questionRoman);
+    expectedAnswer = runtime::IntegerText(drawn);
+    cmdNext->setEnabled(false);
+
+    m_services.SeedRandom();
+    const int red = int(256 * m_services.NextRandom());
+    const int green = int(256 * m_services.NextRandom());
+    m_surface->paintBands(red, green);
+
+    txtAnswer->setFocus();
+}
+
+void Tavola::txtAnswer_KeyPress(Int16 &KeyAscii)
+{
+    QString character = runtime::Chr(KeyAscii);
+    if (character == u"a")
+        character = QStringLiteral("b");
+    if (character == u"A")
+        character = QStringLiteral("B");
+    KeyAscii = runtime::Asc(runtime::UCase(character));
+
+    if (KeyAscii != 13)
+        return;
+    if (txtAnswer->text() == expectedAnswer) {
+        rightAnswers += 1;
+        lblMessage->setCaption(QStringLiteral("Esatto, è incredibile!!!"));
+    } else {
+        wrongAnswers += 1;
+        lblMessage->setCaption(QStringLiteral("Sbagliato!! ") + FormatValue(expectedAnswer, QStringLiteral("####0")));
+        m_services.Beep();
+        lblScore1->setCaption(FormatValue(wrongAnswers, QStringLiteral("###0")));
+    }
+    lblScore->setCaption(FormatValue(rightAnswers, QStringLiteral("####0")));
+    lblScore2->setCaption(FormatValue(wrongAnswers + rightAnswers, QStringLiteral("####0")));
+    cmdNext->setEnabled(true);
+    cmdNext->setFocus();
+    KeyAscii = 0;
+}
+
+void Tavola::StartCountdown()
+{
+    Timer1->start();
+    clockHours = 0;
+    clockMinutes = 15;
+    clockSeconds = 0;
+    secondsLeft = 900;
+    lblconto->setCaption(clockText());
+}
+
+QString Tavola::clockText() const
+{
+    const QString twoDigits = QStringLiteral("00");
+    return FormatValue(clockHours, twoDigits) + u':' + FormatValue(clockMinutes, twoDigits) + u':'
+        + FormatValue(clockSeconds, twoDigits);
+}
+
+void Tavola::Timer1_Timer()
+{
+    if (lblconto->caption() == endOfTime) {
+        cmdExit1_Click();
+        return;
+    }
+    if (clockSeconds == 0) {
+        if (clockMinutes > 0) {
+            clockSeconds = 60;
+            clockMinutes -= 1;
+        } else if (clockHours > 0) {
+            clockMinutes = 59;
+            clockHours -= 1;
+            clockSeconds = 60;
+        }
+    }
+    clockSeconds -= 1;
+    secondsLeft -= 1;
+    lblconto->setCaption(clockText());
+}
+
+void Tavola::cmdExit1_Click()
+{
+    // Ticks go on while the goodbye is open: once the game end has begun,
+    // a later tick or press must not begin it again.
+    if (m_gameEnding)
+        return;
+    m_gameEnding = true;
+
+    m_services.ShowMessage(QStringLiteral("Ciao a presto..."));
+    const double stored = LeadingValue(lblpunti->caption());
+    const double current = runtime::StrictValue(lblScore->caption());
+    if (stored >= current)
+        m_services.EndProgram();
+
+    fileNo = records::FreeFile();
+    recordLine = lblScore->caption();
+    records::writeLine(records::scorePath(windowsDir), recordLine);
+    fileNo = records::FreeFile();
+    recordLine = lblnome1->caption();
+    records::writeLine(records::namePath(windowsDir), recordLine);
+    m_services.ShowMessage(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\""));
+    m_services.EndProgram();
+}
+
+void Tavola::Next_Click()
+{
+    const int answer = m_services.ShowMessage(QStringLiteral("INIZIAMO UNA NUOVA GARA  ?"),
+                                              runtime::Services::YesNoQuestionDefaultNo,
+                                              QStringLiteral("INIZIARE NUOVA GARA"));
+    if (answer == runtime::Services::No)
+        return;
+    Unload();
+    Show();
+}
