@@ -68,6 +68,7 @@ struct ControlDefinition
     unsigned settings;
     const char16_t *toolTip;
     const char16_t *accessibleName;
+    int maxLength; // 0: the toolkit's own
 };
 
 constexpr QRect twips(int left, int top, int width, int height)
@@ -77,64 +78,64 @@ constexpr QRect twips(int left, int top, int width, int height)
 
 const std::array<ControlDefinition, 28> controls = {{
     {"Text2", Kind::TextBox, twips(120, 360, 6735, 1275), 15, u"II", {ArialNarrow, px(48), QFont::Bold},
-     System, qRgb(0xFF, 0x80, 0xFF), ReadOnly, nullptr, u"Numero romano"},
-    {"Timer1", Kind::Timer, {}, -1, nullptr, {}, System, System, 0, nullptr, nullptr},
+     System, qRgb(0xFF, 0x80, 0xFF), ReadOnly, nullptr, u"Numero romano", 0},
+    {"Timer1", Kind::Timer, {}, -1, nullptr, {}, System, System, 0, nullptr, nullptr, 0},
     {"txtAnswer", Kind::TextBox, twips(6960, 360, 2415, 1290), 8, u"2", {ArialNarrow, px(48), QFont::Bold},
-     System, qRgb(0xFF, 0x80, 0xFF), 0, u"Inserisci il numero e  premi il tasto  Invio", u"Risposta"},
+     System, qRgb(0xFF, 0x80, 0xFF), 0, u"Inserisci il numero e  premi il tasto  Invio", u"Risposta", 5},
     {"cmdNext", Kind::GraphicalButton, twips(3480, 4920, 1815, 1095), 2, u"&Nuovo calcolo",
      {MsSansSerif, px(8.25), QFont::Bold}, System, qRgb(0x00, 0xC0, 0xC0), Disabled | IconPointer, u"Go",
-     u"Nuovo calcolo"},
+     u"Nuovo calcolo", 0},
     {"cmdExit1", Kind::GraphicalButton, twips(6600, 4920, 1815, 1095), 0, u"E&xit",
      {MsSansSerif, px(8.25), QFont::Bold}, System, qRgb(0xFF, 0x80, 0x00), 0,
-     u"Ti prego resta ancora, forse riuscirai a fare il record", u"Esci dal gioco"},
+     u"Ti prego resta ancora, forse riuscirai a fare il record", u"Esci dal gioco", 0},
     {"Command1", Kind::Button, twips(4080, 5040, 855, 615), 11, u"Command1", {}, System, System, 0, nullptr,
-     u"Pulsante senza funzione"},
+     u"Pulsante senza funzione", 0},
     {"Picture2", Kind::PictureBox, twips(1920, 1680, 1140, 1335), 24, nullptr, {}, System, System, Border,
-     nullptr, u"Ritratto in marmo"},
+     nullptr, u"Ritratto in marmo", 0},
     {"Picture1", Kind::PictureBox, twips(2160, 2040, 4800, 3000), 23, nullptr, {}, System, System,
-     NoBorder | AutoSize | Hidden, nullptr, u"Lastra di marmo"},
+     NoBorder | AutoSize | Hidden, nullptr, u"Lastra di marmo", 0},
     {"Label5", Kind::Label, twips(3240, 0, 2775, 255), 25, u"ALEA   JACTA   EST", {TimesNewRoman, px(12), QFont::Bold},
-     qRgb(0xFF, 0x00, 0x00), System, Transparent, nullptr, nullptr},
+     qRgb(0xFF, 0x00, 0x00), System, Transparent, nullptr, nullptr, 0},
     {"Label1", Kind::Label, twips(3240, 3120, 2520, 495), 9, u"Risposte errate", {MsSansSerif, px(18)},
-     qRgb(0xFF, 0x00, 0x00), System, Transparent | Border | AutoSize, nullptr, nullptr},
+     qRgb(0xFF, 0x00, 0x00), System, Transparent | Border | AutoSize, nullptr, nullptr, 0},
     {"Label4", Kind::Label, twips(120, 0, 2535, 375), 22, u"Numero romano ", {TimesNewRoman, px(12), QFont::Bold},
-     qRgb(0xFF, 0xFF, 0xFF), System, Transparent, nullptr, nullptr},
+     qRgb(0xFF, 0xFF, 0xFF), System, Transparent, nullptr, nullptr, 0},
     {"Label2", Kind::Label, twips(6960, 0, 3975, 255), 21, u"Corrisponde al numero",
-     {TimesNewRoman, px(12), QFont::Bold}, qRgb(0xFF, 0xFF, 0xFF), System, Transparent, nullptr, nullptr},
+     {TimesNewRoman, px(12), QFont::Bold}, qRgb(0xFF, 0xFF, 0xFF), System, Transparent, nullptr, nullptr, 0},
     {"lblconto", Kind::Label, twips(240, 2400, 1575, 495), 20, u"00.00.00", {ArialBlack, px(12), QFont::Black},
-     qRgb(0xFF, 0xFF, 0x00), System, Transparent | Border, nullptr, u"Tempo restante"},
+     qRgb(0xFF, 0xFF, 0x00), System, Transparent | Border, nullptr, u"Tempo restante", 0},
     {"Label11", Kind::Label, twips(120, 2040, 1815, 375), 19, u"Tempo restante", {MsSansSerif, px(9.75), QFont::Bold},
-     qRgb(0xFF, 0x00, 0x00), System, Transparent, nullptr, nullptr},
+     qRgb(0xFF, 0x00, 0x00), System, Transparent, nullptr, nullptr, 0},
     {"lblpunti", Kind::Label, twips(7560, 6240, 195, 435), 18, u"0", {MsSansSerif, px(18)},
-     qRgb(0xC0, 0x00, 0xC0), System, Transparent | AutoSize, nullptr, u"Punteggio del record"},
+     qRgb(0xC0, 0x00, 0xC0), System, Transparent | AutoSize, nullptr, u"Punteggio del record", 0},
     {"Label13", Kind::Label, twips(6000, 6240, 1455, 435), 17, u"con punti", {MsSansSerif, px(18)},
-     qRgb(0x00, 0xFF, 0x00), System, Transparent | AutoSize, nullptr, nullptr},
+     qRgb(0x00, 0xFF, 0x00), System, Transparent | AutoSize, nullptr, nullptr, 0},
     {"lblnome", Kind::Label, twips(2520, 6240, 990, 435), 16, u"nome", {MsSansSerif, px(18), QFont::Bold},
-     qRgb(0x00, 0x00, 0xFF), System, Transparent | AutoSize, nullptr, u"Detentore del record"},
+     qRgb(0x00, 0x00, 0xFF), System, Transparent | AutoSize, nullptr, u"Detentore del record", 0},
     {"Label12", Kind::Label, twips(120, 6240, 2295, 375), 14, u"Il record  è di ", {MsSansSerif, px(18)},
-     qRgb(0x00, 0xFF, 0x00), System, Transparent, nullptr, nullptr},
+     qRgb(0x00, 0xFF, 0x00), System, Transparent, nullptr, nullptr, 0},
     {"lblnome1", Kind::Label, twips(240, 5640, 165, 420), 13, u"", {MsSansSerif, px(13.5), QFont::Bold},
-     qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | AutoSize, nullptr, u"Nome dello sfidante"},
+     qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | AutoSize, nullptr, u"Nome dello sfidante", 0},
     {"Label14", Kind::Label, twips(240, 5160, 1215, 420), 12, u"Sfidante", {MsSansSerif, px(13.5), QFont::Bold},
-     qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | Centred | AutoSize, nullptr, nullptr},
+     qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | Centred | AutoSize, nullptr, nullptr, 0},
     {"Label3", Kind::Label, twips(6360, 3120, 2340, 495), 10, u"Risposte totali", {MsSansSerif, px(18)},
-     qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | AutoSize, nullptr, nullptr},
+     qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | AutoSize, nullptr, nullptr, 0},
     {"lblScore2", Kind::Label, twips(7200, 3840, 555, 885), 7, u"0", {TimesNewRoman, px(36), QFont::Bold},
-     qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | Centred | AutoSize, nullptr, u"Risposte totali"},
+     qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | Centred | AutoSize, nullptr, u"Risposte totali", 0},
     {"lblScore1", Kind::Label, twips(4080, 3840, 540, 885), 3, u"0", {TimesNewRoman, px(36), QFont::Bold},
-     qRgb(0xFF, 0x00, 0x00), System, Transparent | Border | Centred | AutoSize, nullptr, u"Risposte errate"},
+     qRgb(0xFF, 0x00, 0x00), System, Transparent | Border | Centred | AutoSize, nullptr, u"Risposte errate", 0},
     {"lblNum1", Kind::Label, twips(1080, 4920, 1545, 945), 5, u"", {Arial, px(48), QFont::Bold},
-     System, qRgb(0xFF, 0x80, 0xFF), Opaque | Border | Centred | AutoSize | Hidden, nullptr, u"Valore del numero"},
+     System, qRgb(0xFF, 0x80, 0xFF), Opaque | Border | Centred | AutoSize | Hidden, nullptr, u"Valore del numero", 0},
     {"lblScore", Kind::Label, twips(1080, 3840, 555, 885), 4, u"0", {TimesNewRoman, px(36), QFont::Bold},
      System, qRgb(0xFF, 0xFF, 0x00), Transparent | Border | Centred | AutoSize,
-     u"Questo è il tuo punteggio. Forza con il  record", u"Risposte esatte"},
+     u"Questo è il tuo punteggio. Forza con il  record", u"Risposte esatte", 0},
     {"lblMessage", Kind::Label, twips(3120, 2040, 6615, 615), 1, u"", {MsSansSerif, px(24), QFont::Bold, true},
      qRgb(0xFF, 0x00, 0x00), qRgb(0x00, 0xFF, 0xFF), Transparent | Centred | IconPointer, nullptr,
-     u"Esito della risposta"},
+     u"Esito della risposta", 0},
     {"Label6", Kind::Label, twips(240, 3120, 2565, 495), 6, u"Risposte esatte", {MsSansSerif, px(18)},
-     qRgb(0x00, 0xC0, 0x00), qRgb(0xE0, 0xE0, 0xE0), Transparent | Border | Centred | AutoSize, nullptr, nullptr},
+     qRgb(0x00, 0xC0, 0x00), qRgb(0xE0, 0xE0, 0xE0), Transparent | Border | Centred | AutoSize, nullptr, nullptr, 0},
     {"Image1", Kind::Image, twips(480, 1800, 480, 480), -1, nullptr, {}, System, System, 0,
-     u"Clicca sotto di me per impostare il Timer", nullptr},
+     u"Clicca sotto di me per impostare il Timer", nullptr, 0},
 }};
 
 struct MenuDefinition
@@ -203,6 +204,8 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         auto *box = definition.settings & ReadOnly ? new QLineEdit(surface) : new AnswerBox(surface);
         box->setReadOnly(definition.settings & ReadOnly);
         box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        if (definition.maxLength > 0)
+            box->setMaxLength(definition.maxLength);
         box->setText(text(definition.text));
         setColour(box, QPalette::Base, definition.backColour);
         widget = box;

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <exception>
+#include <functional>
 #include <stdexcept>
 
 // Thrown where the real program would end; tests catch it.
@@ -29,6 +30,8 @@ public:
 
     // Every dialogue in order: "msg:<text>", "ask:<prompt>", "yesno:<title>|<text>".
     QStringList shown;
+    // Runs while a message is open, as a tick or a key would.
+    std::function<void(const QString &text)> whileShowing;
     int beeps = 0;
     int seeds = 0;
     bool ended = false;
@@ -50,6 +53,8 @@ public:
             return answers.isEmpty() ? No : answers.dequeue();
         }
         shown << QStringLiteral("msg:") + text;
+        if (whileShowing)
+            whileShowing(text);
         return Ok;
     }
 

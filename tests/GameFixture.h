@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Controls.h"
+#include "ScriptedServices.h"
+#include "Tavola.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+// A window with scripted dialogues and record files in a fresh directory.
+struct GameFixture
+{
+    ScriptedServices services;
+    QTemporaryDir directory;
+    std::unique_ptr<Tavola> tavola;
+
+    QString recordPath(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
+
+    void putRecord(const char *name, const QByteArray &bytes) const
+    {
+        QFile file(recordPath(name));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(bytes);
+    }
+
+    QByteArray record(const char *name) const
+    {
+        QFile file(recordPath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    // Starts a game with the given name and limit answers.
+    Tavola &start(const QString &name = QStringLiteral("Anna"), const QString &limit = QStringLiteral("100"))
+    {
+        services.texts << name << limit;
+        tavola = std::make_unique<Tavola>(services, records::Location{directory.path(), directory.path()});
+        tavola->Show();
+        return *tavola;
+    }
+
+    template<typename T = QWidget>
+    T *control(const char *name) const
+    {
+        return tavola->findChild<T *>(QString::fromLatin1(name));
+    }
+
+    QString caption(const char *name) const { return control<CaptionLabel>(name)->caption(); }
+    QString answerText() const { return control<QLineEdit>("txtAnswer")->text(); }
+
+    // Types the text into the answer box key by key, then Enter.
+    void answer(const QString &text)
+    {
+        control<QLineEdit>("txtAnswer")->setText(QString());
+        for (const QChar c : text) {
+            runtime::Int16 key = runtime::Int16(c.unicode());
+            tavola->txtAnswer_KeyPress(key);
+            if (key != 0)
+                control<QLineEdit>("txtAnswer")->insert(QString(QChar(char16_t(key.value()))));
+        }
+        runtime::Int16 enter = 13;
+        tavola->txtAnswer_KeyPress(enter);
+    }
+
+    void answerRight() { answer(tavola->state().expectedAnswer); }
+};
