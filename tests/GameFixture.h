@@ -34,10 +34,12 @@ struct GameFixture
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
-    // Starts a game with the given name and limit answers.
+    // Starts a game with the given name and limit answers; answers already
+    // scripted follow them.
     Tavola &start(const QString &name = QStringLiteral("Anna"), const QString &limit = QStringLiteral("100"))
     {
-        services.texts << name << limit;
+        services.texts.prepend(limit);
+        services.texts.prepend(name);
         tavola = std::make_unique<Tavola>(services, records::Location{directory.path(), directory.path()});
         tavola->Show();
         return *tavola;
