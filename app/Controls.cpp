@@ -69,6 +69,12 @@ QString AnswerBox::filtered(const QString &character)
 
 void AnswerBox::keyPressEvent(QKeyEvent *event)
 {
+    // An Alt chord is a command, not a character: Alt+N while the button is
+    // disabled must not type an N.
+    if (event->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) {
+        event->ignore();
+        return;
+    }
     QString character = event->text();
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         character = QStringLiteral("\r");

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cmath>
@@ -96,6 +97,20 @@ QString Tavola::Leggifiletxt(QString &nomefile) const
     return records::readWhole(nomefile);
 }
 
+int Tavola::message(const QString &text, int code, const QString &title)
+{
+    ++m_dialoguesOpen;
+    const auto closed = qScopeGuard([this] { --m_dialoguesOpen; });
+    return m_services.ShowMessage(text, code, title);
+}
+
+QString Tavola::ask(const QString &prompt)
+{
+    ++m_dialoguesOpen;
+    const auto closed = qScopeGuard([this] { --m_dialoguesOpen; });
+    return m_services.AskText(prompt);
+}
+
 void Tavola::connectHandlers()
 {
     connect(Timer1, &QTimer::timeout, this, &Tavola::Timer1_Timer);
@@ -121,6 +136,12 @@ void Tavola::resizeEvent(QResizeEvent *event)
 
 void Tavola::closeEvent(QCloseEvent *event)
 {
+    // The dialogue on top must be answered first; closing the window under
+    // it would leave the game half ended.
+    if (m_dialoguesOpen > 0) {
+        event->ignore();
+        return;
+    }
     // Closing the window from its frame ends the program: no score, no write.
     event->accept();
     QCoreApplication::quit();
@@ -132,21 +153,21 @@ void Tavola::Form_Load()
     wrongAnswers = 0;
     Timer1->stop();
 
-    const QString name = m_services.AskText(QStringLiteral("Come ti chiami?"));
-    m_services.ShowMessage(QStringLiteral(" ") + name + QStringLiteral(" vediamo se sei un vero campione  "));
+    const QString name = ask(QStringLiteral("Come ti chiami?"));
+    message(QStringLiteral(" ") + name + QStringLiteral(" vediamo se sei un vero campione  "));
     lblnome1->setCaption(name);
 
     for (;;) {
-        m_services.ShowMessage(QStringLiteral(" Inserisci il numero più grande che potrò utilizzare"));
-        maxNumber = m_services.AskText(QStringLiteral("Allora arriverò fino al numero?  "));
+        message(QStringLiteral(" Inserisci il numero più grande che potrò utilizzare"));
+        maxNumber = ask(QStringLiteral("Allora arriverò fino al numero?  "));
         if (maxNumber.isEmpty()) {
             maxNumber = QStringLiteral("100");
-            m_services.ShowMessage(QStringLiteral("Allora scelgo io: fino a 100"));
+            message(QStringLiteral("Allora scelgo io: fino a 100"));
             break;
         }
         if (LeadingValue(maxNumber) > 0)
             break;
-        m_services.ShowMessage(QStringLiteral("Ho detto inserisci un numero e non lettere"));
+        message(QStringLiteral("Ho detto inserisci un numero e non lettere"));
     }
 
     StartCountdown();
@@ -260,7 +281,10 @@ QString Tavola::clockText() const
 void Tavola::Timer1_Timer()
 {
     if (lblconto->caption() == endOfTime) {
-        cmdExit1_Click();
+        // Ticks go on while a dialogue is open. The game end waits for the
+        // first tick after it closes, rather than stack its own on top.
+        if (m_dialoguesOpen == 0)
+            cmdExit1_Click();
         return;
     }
     if (clockSeconds == 0) {
@@ -280,33 +304,41 @@ void Tavola::Timer1_Timer()
 
 void Tavola::cmdExit1_Click()
 {
-    // Ticks go on while the goodbye is open: once the game end has begun,
-    // a later tick or press must not begin it again.
+    // Once the game end has begun, nothing may begin it again.
     if (m_gameEnding)
         return;
     m_gameEnding = true;
 
-    m_services.ShowMessage(QStringLiteral("Ciao a presto..."));
+    message(QStringLiteral("Ciao a presto..."));
     const double stored = LeadingValue(lblpunti->caption());
     const double current = runtime::StrictValue(lblScore->caption());
     if (stored >= current)
         m_services.EndProgram();
 
-    fileNo = records::FreeFile();
-    recordLine = lblScore->caption();
-    records::writeLine(records::scorePath(windowsDir), recordLine);
-    fileNo = records::FreeFile();
-    recordLine = lblnome1->caption();
-    records::writeLine(records::namePath(windowsDir), recordLine);
-    m_services.ShowMessage(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\""));
+    bool better = false;
+    {
+        records::RecordLock lock(windowsDir);
+        // Another copy of the game may have stored a better score meanwhile.
+        better = LeadingValue(records::readWholeIfPresent(records::scorePath(windowsDir))) < current;
+        if (better) {
+            fileNo = records::FreeFile();
+            recordLine = lblScore->caption();
+            records::writeLine(records::scorePath(windowsDir), recordLine);
+            fileNo = records::FreeFile();
+            recordLine = lblnome1->caption();
+            records::writeLine(records::namePath(windowsDir), recordLine);
+        }
+    }
+    if (!better)
+        m_services.EndProgram();
+    message(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\""));
     m_services.EndProgram();
 }
 
 void Tavola::Next_Click()
 {
-    const int answer = m_services.ShowMessage(QStringLiteral("INIZIAMO UNA NUOVA GARA  ?"),
-                                              runtime::Services::YesNoQuestionDefaultNo,
-                                              QStringLiteral("INIZIARE NUOVA GARA"));
+    const int answer = message(QStringLiteral("INIZIAMO UNA NUOVA GARA  ?"),
+                               runtime::Services::YesNoQuestionDefaultNo, QStringLiteral("INIZIARE NUOVA GARA"));
     if (answer == runtime::Services::No)
         return;
     Unload();

@@ -68,10 +68,16 @@ private:
     void StartCountdown();
     QString clockText() const;
 
+    // Every dialogue of the game goes through these, so that a tick knows
+    // when one is open.
+    int message(const QString &text, int code = 0, const QString &title = {});
+    QString ask(const QString &prompt);
+
     runtime::Services &m_services;
     const records::Location m_recordLocation;
     bool m_loaded = false;
     bool m_gameEnding = false;
+    int m_dialoguesOpen = 0;
 
     Surface *m_surface = nullptr;
 

@@ -10,8 +10,12 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -185,7 +189,7 @@ QString readWhole(const QString &path)
     if (!S_ISREG(info.st_mode))
         fail(EISDIR);
 
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+    QByteArray bytes(qMin(qsizetype(info.st_size), readLimit), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(file.fd(), bytes.data() + done, size_t(bytes.size() - done));
@@ -200,6 +204,38 @@ QString readWhole(const QString &path)
     }
     bytes.truncate(done);
     return runtime::fromCodePage(bytes);
+}
+
+QString readWholeIfPresent(const QString &path)
+{
+    struct stat info;
+    if (::lstat(nativePath(path).constData(), &info) != 0 && errno == ENOENT)
+        return QString();
+    return readWhole(path);
+}
+
+RecordLock::RecordLock(const QString &windowsDir)
+{
+    const QString directory = windowsDir.endsWith(separator) ? windowsDir.chopped(1) : windowsDir;
+    m_fd = ::open(nativePath(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0)
+        fail(errno == ENOENT ? ENOTDIR : errno);
+    // The holder writes two short files; waiting long means something is wrong.
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() > deadline) {
+            ::close(m_fd);
+            fail(error == EWOULDBLOCK ? EBUSY : error);
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+RecordLock::~RecordLock()
+{
+    ::close(m_fd); // releases the lock
 }
 
 void writeLine(const QString &path, const QString &line)

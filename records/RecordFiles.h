@@ -31,12 +31,34 @@ runtime::Int16 FreeFile();
 // Creates the file empty when absent; an existing file is left untouched.
 void createIfAbsent(const QString &path);
 
-// The whole content of the file, line ends included.
+// Record files hold a few bytes; a larger one was not written by the game
+// and is read only this far, so that it cannot exhaust memory or time.
+constexpr qsizetype readLimit = 64 * 1024;
+
+// The whole content of the file, line ends included, up to readLimit bytes.
 QString readWhole(const QString &path);
+// The same, but a missing file reads as empty.
+QString readWholeIfPresent(const QString &path);
 
 // Replaces the file's content by the line and CR LF. The new content is
 // written beside the file and renamed over it, so a failure leaves the old
 // content whole, and a symbolic link in its place is replaced, not followed.
 void writeLine(const QString &path, const QString &line);
+
+// Held while a record is compared with the stored one and written, so that
+// two copies of the game on one machine cannot overwrite each other's
+// better record. It locks the directory itself: the system releases the
+// lock of a copy that crashed, and no lock file is left behind.
+class RecordLock
+{
+public:
+    explicit RecordLock(const QString &windowsDir);
+    ~RecordLock();
+    RecordLock(const RecordLock &) = delete;
+    RecordLock &operator=(const RecordLock &) = delete;
+
+private:
+    int m_fd = -1;
+};
 
 } // namespace records

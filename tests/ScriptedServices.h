@@ -50,6 +50,8 @@ public:
     {
         if (code == YesNoQuestionDefaultNo) {
             shown << QStringLiteral("yesno:") + title + u'|' + text;
+            if (whileShowing)
+                whileShowing(text);
             return answers.isEmpty() ? No : answers.dequeue();
         }
         shown << QStringLiteral("msg:") + text;

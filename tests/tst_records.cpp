@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -58,6 +59,8 @@ private slots:
     void failedWriteLeavesTheOldRecordWhole();
     void missingFileIsFileNotFound();
     void freeFileNumberIsOneWhenNothingIsOpen();
+    void unreadableFileIsPermissionDenied();
+    void hugeFileIsReadOnlyToTheLimit();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -207,6 +210,25 @@ void RecordsTest::missingFileIsFileNotFound()
 void RecordsTest::freeFileNumberIsOneWhenNothingIsOpen()
 {
     QCOMPARE(qint16(records::FreeFile()), qint16(1));
+}
+
+void RecordsTest::unreadableFileIsPermissionDenied()
+{
+    if (::geteuid() == 0)
+        QSKIP("root reads anything; the suite runs this again as an ordinary user");
+    put(m_dir->filePath("punt.txt"), "5\r\n");
+    QVERIFY(QFile::setPermissions(m_dir->filePath("punt.txt"), QFileDevice::WriteOwner));
+    QCOMPARE(errorOf([&] { records::readWhole(records::scorePath(m_windowsDir)); }), 70);
+}
+
+void RecordsTest::hugeFileIsReadOnlyToTheLimit()
+{
+    QFile file(m_dir->filePath("nom.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(qint64(200) * 1024 * 1024));
+    file.close();
+    const QString text = records::readWhole(records::namePath(m_windowsDir));
+    QCOMPARE(text.size(), records::readLimit);
 }
 
 QTEST_GUILESS_MAIN(RecordsTest)
