@@ -81,6 +81,38 @@ QImage readImage(const QString &path, int index = 0)
     return reader.read().convertToFormat(QImage::Format_ARGB32);
 }
 
+struct Look
+{
+    const char *name;
+    QString (*path)();
+    int image;
+    QPoint at;
+    const char *colour;
+};
+
+const Look lookTable[] = {
+    {"window icon: yellow ground", pictures::windowIcon, 0, QPoint(2, 16), "yellow"},
+    {"next: yellow face", pictures::nextNormal, 0, QPoint(16, 5), "yellow"},
+    {"next: round, not square", pictures::nextNormal, 0, QPoint(0, 0), "transparent"},
+    {"next: eye", pictures::nextNormal, 0, QPoint(11, 12), "black"},
+    {"next 16: yellow face", pictures::nextNormal, 1, QPoint(8, 3), "yellow"},
+    {"next 16: round", pictures::nextNormal, 1, QPoint(0, 15), "transparent"},
+    {"next pressed: yellow face", pictures::nextPressed, 0, QPoint(16, 5), "yellow"},
+    {"next pressed: straight mouth", pictures::nextPressed, 0, QPoint(16, 21), "black"},
+    {"next disabled: yellow face", pictures::nextDisabled, 0, QPoint(16, 5), "yellow"},
+    {"next disabled: open red mouth", pictures::nextDisabled, 0, QPoint(16, 22), "red"},
+    {"exit: white bar", pictures::exitButton, 0, QPoint(16, 16), "white"},
+    {"exit: bar reaches across", pictures::exitButton, 0, QPoint(8, 16), "white"},
+    {"exit: red disc", pictures::exitButton, 0, QPoint(16, 6), "red"},
+    {"exit: round", pictures::exitButton, 0, QPoint(31, 31), "transparent"},
+    {"exit 16: white bar", pictures::exitButton, 1, QPoint(5, 8), "white"},
+    {"exit 16: red disc", pictures::exitButton, 1, QPoint(8, 3), "red"},
+    {"stopwatch: white dial", pictures::stopwatch, 0, QPoint(12, 21), "white"},
+    {"stopwatch: red mark at twelve", pictures::stopwatch, 0, QPoint(16, 9), "red"},
+    {"portrait: white head", pictures::portrait, 0, QPoint(38, 38), "white"},
+    {"portrait: dark ground", pictures::portrait, 0, QPoint(3, 3), "red"},
+};
+
 } // namespace
 
 class TestPictures : public QObject
@@ -95,6 +127,11 @@ private slots:
     void pointerTipIsTheHotSpot();
     void emblemIsMulticoloured();
     void marbleIsGreyWithRedVeins();
+    void doubleSize_data();
+    void doubleSize();
+    void looksTwice_data();
+    void looksTwice();
+    void doublePointerTipIsTheHotSpot();
 };
 
 void TestPictures::encoding_data()
@@ -185,26 +222,8 @@ void TestPictures::looks_data()
     QTest::addColumn<QPoint>("at");
     QTest::addColumn<QString>("colour");
 
-    QTest::newRow("window icon: yellow ground") << pictures::windowIcon() << 0 << QPoint(2, 16) << "yellow";
-    QTest::newRow("next: yellow face") << pictures::nextNormal() << 0 << QPoint(16, 5) << "yellow";
-    QTest::newRow("next: round, not square") << pictures::nextNormal() << 0 << QPoint(0, 0) << "transparent";
-    QTest::newRow("next: eye") << pictures::nextNormal() << 0 << QPoint(11, 12) << "black";
-    QTest::newRow("next 16: yellow face") << pictures::nextNormal() << 1 << QPoint(8, 3) << "yellow";
-    QTest::newRow("next 16: round") << pictures::nextNormal() << 1 << QPoint(0, 15) << "transparent";
-    QTest::newRow("next pressed: yellow face") << pictures::nextPressed() << 0 << QPoint(16, 5) << "yellow";
-    QTest::newRow("next pressed: straight mouth") << pictures::nextPressed() << 0 << QPoint(16, 21) << "black";
-    QTest::newRow("next disabled: yellow face") << pictures::nextDisabled() << 0 << QPoint(16, 5) << "yellow";
-    QTest::newRow("next disabled: open red mouth") << pictures::nextDisabled() << 0 << QPoint(16, 22) << "red";
-    QTest::newRow("exit: white bar") << pictures::exitButton() << 0 << QPoint(16, 16) << "white";
-    QTest::newRow("exit: bar reaches across") << pictures::exitButton() << 0 << QPoint(8, 16) << "white";
-    QTest::newRow("exit: red disc") << pictures::exitButton() << 0 << QPoint(16, 6) << "red";
-    QTest::newRow("exit: round") << pictures::exitButton() << 0 << QPoint(31, 31) << "transparent";
-    QTest::newRow("exit 16: white bar") << pictures::exitButton() << 1 << QPoint(5, 8) << "white";
-    QTest::newRow("exit 16: red disc") << pictures::exitButton() << 1 << QPoint(8, 3) << "red";
-    QTest::newRow("stopwatch: white dial") << pictures::stopwatch() << 0 << QPoint(12, 21) << "white";
-    QTest::newRow("stopwatch: red mark at twelve") << pictures::stopwatch() << 0 << QPoint(16, 9) << "red";
-    QTest::newRow("portrait: white head") << pictures::portrait() << 0 << QPoint(38, 38) << "white";
-    QTest::newRow("portrait: dark ground") << pictures::portrait() << 0 << QPoint(3, 3) << "red";
+    for (const Look &look : lookTable)
+        QTest::newRow(look.name) << look.path() << look.image << look.at << QString::fromLatin1(look.colour);
 }
 
 void TestPictures::looks()
@@ -276,6 +295,109 @@ void TestPictures::marbleIsGreyWithRedVeins()
     // A flat grey would be no marble.
     const double mean = sum / grey;
     QVERIFY(std::sqrt(squares / grey - mean * mean) > 8);
+}
+
+// The pictures for screens of twice the density: drawn anew at twice the
+// size, so they must be the same pictures, not merely the right size.
+void TestPictures::doubleSize_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("format");
+
+    QTest::newRow("window icon") << pictures::windowIcon() << QByteArray("png");
+    QTest::newRow("pointer") << pictures::windowPointer() << QByteArray("png");
+    QTest::newRow("next") << pictures::nextNormal() << QByteArray("png");
+    QTest::newRow("next pressed") << pictures::nextPressed() << QByteArray("png");
+    QTest::newRow("next disabled") << pictures::nextDisabled() << QByteArray("png");
+    QTest::newRow("exit") << pictures::exitButton() << QByteArray("png");
+    QTest::newRow("stopwatch") << pictures::stopwatch() << QByteArray("png");
+    QTest::newRow("portrait") << pictures::portrait() << QByteArray("jpeg");
+    QTest::newRow("marble") << pictures::marble() << QByteArray("jpeg");
+}
+
+void TestPictures::doubleSize()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, format);
+
+    const QString twice = pictures::doubleSize(path);
+    QVERIFY2(QFile::exists(twice), qPrintable(twice + " is not in the resources"));
+    QImageReader reader(twice);
+    QCOMPARE(reader.format(), format);
+    const QImage big = reader.read();
+    QVERIFY2(!big.isNull(), qPrintable(reader.errorString()));
+    // Qt takes the density from the name; without it the picture would
+    // show at twice its size.
+    QCOMPARE(big.devicePixelRatio(), 2.0);
+
+    const QImage small = readImage(path);
+    QVERIFY(!small.isNull());
+    QCOMPARE(big.size(), small.size() * 2);
+
+    // Both reduced to half the small size must match: that evens out the
+    // small one's fewer colours. On grey, so that transparency counts too.
+    const QSize half = small.size() / 2;
+    const auto reduce = [&](const QImage &image) {
+        QImage r = image.scaled(half, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                       .convertToFormat(QImage::Format_ARGB32);
+        r.setDevicePixelRatio(1);
+        return r;
+    };
+    const QImage a = reduce(small), b = reduce(big);
+    const auto onGrey = [](QRgb p, int channel) {
+        const int value = channel == 0 ? qRed(p) : channel == 1 ? qGreen(p) : qBlue(p);
+        return (value * qAlpha(p) + 128 * (255 - qAlpha(p))) / 255;
+    };
+    double difference = 0;
+    for (int y = 0; y < half.height(); ++y)
+        for (int x = 0; x < half.width(); ++x)
+            for (int c = 0; c < 3; ++c)
+                difference += std::abs(onGrey(a.pixel(x, y), c) - onGrey(b.pixel(x, y), c));
+    difference /= 3.0 * half.width() * half.height();
+    QVERIFY2(difference < 10, qPrintable(QStringLiteral("differs by %1 on average").arg(difference)));
+}
+
+void TestPictures::looksTwice_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<QString>("colour");
+
+    for (const Look &look : lookTable)
+        if (look.image == 0) // the 16-pixel companions have no double
+            QTest::newRow(look.name) << look.path() << look.at << QString::fromLatin1(look.colour);
+}
+
+void TestPictures::looksTwice()
+{
+    QFETCH(QString, path);
+    QFETCH(QPoint, at);
+    QFETCH(QString, colour);
+
+    const QImage picture = readImage(pictures::doubleSize(path));
+    QVERIFY(!picture.isNull());
+    const QPoint twice = at * 2;
+    QVERIFY(picture.rect().contains(twice));
+    const QRgb pixel = picture.pixel(twice);
+    QVERIFY2(colourName(pixel) == colour,
+             qPrintable(QStringLiteral("%1 is #%2, not %3")
+                            .arg(colourName(pixel)).arg(pixel, 8, 16, QLatin1Char('0')).arg(colour)));
+}
+
+// The game keeps the hot spot in the small picture's units; twice the size,
+// the tip must still be there.
+void TestPictures::doublePointerTipIsTheHotSpot()
+{
+    const QImage picture = readImage(pictures::doubleSize(pictures::windowPointer()));
+    QVERIFY(!picture.isNull());
+    const QPoint hot = pictures::pointerHotSpot() * 2;
+    int tip = picture.width() + picture.height();
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (qAlpha(picture.pixel(x, y)) >= 128)
+                tip = std::min(tip, x + y);
+    QVERIFY2(std::abs(tip - (hot.x() + hot.y())) <= 2,
+             qPrintable(QStringLiteral("the tip is at x + y = %1").arg(tip)));
 }
 
 QTEST_GUILESS_MAIN(TestPictures)

@@ -344,8 +344,12 @@ void ReliabilityTest::manyQuestionsAndNewGamesLeaveMemoryAndHandlesFlat()
           memoryBefore, afterQuestions, afterGames, qlonglong(handlesBefore), qlonglong(openHandles()));
     QCOMPARE(openHandles(), handlesBefore);
     QCOMPARE(tavola.findChildren<QObject *>().size(), objectsBefore);
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine: only a plain build
+    // shows what the player's machine would.
     QVERIFY2(afterQuestions - memoryBefore < 4 * 1024, "questions grow memory");
     QVERIFY2(afterGames - memoryBefore < 8 * 1024, "new games grow memory");
+#endif
 }
 
 QTEST_MAIN(ReliabilityTest)

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, play and test Valtrino.
+# Nothing is asked and apt is skipped entirely when all are present.
+set -euo pipefail
+
+packages=(
+    build-essential g++ cmake ninja-build
+    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
+    fonts-liberation fonts-lato
+    # Only for the tests: a headless X server, keystrokes, screenshots.
+    xvfb xauth xdotool x11-utils imagemagick
+    # Only for the tests of the installed files and of the Debian package.
+    desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev
+    # Only for the fuzz targets: clang's libFuzzer and sanitizer runtimes.
+    clang libclang-rt-14-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=()
+if ((EUID != 0)); then
+    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+fi
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
