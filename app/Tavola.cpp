@@ -33,7 +33,9 @@ Tavola::Tavola(runtime::Services &services, records::Location recordLocation, QW
     : QMainWindow(parent), m_services(services), m_recordLocation(std::move(recordLocation))
 {
     setObjectName(QStringLiteral("Tavola"));
-    setWindowIcon(QIcon(pictures::windowIcon()));
+    QIcon icon(pictures::windowIcon());
+    icon.addFile(pictures::doubleSize(pictures::windowIcon()));
+    setWindowIcon(icon);
 }
 
 Tavola::~Tavola() = default;

@@ -6,6 +6,7 @@
 #include "Pictures.h"
 #include "Tavola.h"
 
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QTimer>
 
@@ -279,8 +280,17 @@ bool isWindowed(Kind kind)
         || kind == Kind::PictureBox;
 }
 
+// On a screen of twice the density, the picture drawn at twice the size:
+// Qt would otherwise enlarge the small one and blur it.
 QPixmap picture(const QString &path)
 {
+    if (qGuiApp->devicePixelRatio() > 1.0) {
+        QPixmap sharp(pictures::doubleSize(path));
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2.0);
+            return sharp;
+        }
+    }
     return QPixmap(path);
 }
 

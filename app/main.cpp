@@ -8,6 +8,7 @@ int main(int argc, char *argv[])
 {
     runtime::Application application(argc, argv);
     application.setApplicationName(QStringLiteral("valtrino"));
+    application.setDesktopFileName(QStringLiteral("org.example.Valtrino"));
     // The window ends the program itself when closed; a dialogue closing
     // while the window is hidden for a new game must not.
     application.setQuitOnLastWindowClosed(false);

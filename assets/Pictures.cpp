@@ -13,4 +13,14 @@ QString stopwatch() { return QStringLiteral(":/pictures/cronometro.ico"); }
 QString portrait() { return QStringLiteral(":/pictures/ritratto.jpg"); }
 QString marble() { return QStringLiteral(":/pictures/marmo.jpg"); }
 
+// Icons become PNG at twice the size: ICO files stay the small originals.
+QString doubleSize(const QString &path)
+{
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (!path.startsWith(QLatin1String(":/pictures/")) || dot < 0)
+        return QString();
+    const QString suffix = path.mid(dot);
+    return path.left(dot) + QLatin1String("@2x") + (suffix == QLatin1String(".ico") ? QStringLiteral(".png") : suffix);
+}
+
 } // namespace pictures

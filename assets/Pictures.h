@@ -17,4 +17,8 @@ QString stopwatch();     // above the countdown clock
 QString portrait();      // 77x86
 QString marble();        // 320x200
 
+// The same picture drawn at twice the size, for screens of twice the
+// density; empty for a path that has none.
+QString doubleSize(const QString &path);
+
 } // namespace pictures

@@ -269,6 +269,21 @@ bool writeJpeg(const QString &path, const QImage &picture, bool progressive)
     return true;
 }
 
+// Fixed density, for the same reason as the JPEG files.
+bool writePng(const QString &path, const QImage &picture)
+{
+    QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    image.setDotsPerMeterX(3780);
+    image.setDotsPerMeterY(3780);
+    QImageWriter writer(path, "png");
+    if (!writer.write(image)) {
+        std::fprintf(stderr, "drawpictures: cannot write %s: %s\n", qPrintable(path),
+                     qPrintable(writer.errorString()));
+        return false;
+    }
+    return true;
+}
+
 // ----------------------------------------------------------------- noise
 
 // Integer hash rather than a library generator, so the pictures come out
@@ -325,11 +340,20 @@ double vein(double phase, double sharpness)
     return std::pow(1.0 - std::abs(std::sin(phase)), sharpness);
 }
 
-QImage greyMarble(int w, int h)
+// Pixel centre of a picture drawn `scale` times larger, in the coordinates
+// of the picture at its own size: the same marble at any density.
+double unscaled(int i, int scale)
 {
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
+    return (i + 0.5) / scale - 0.5;
+}
+
+QImage greyMarble(int w, int h, int scale = 1)
+{
+    QImage image(w * scale, h * scale, QImage::Format_RGB32);
+    for (int row = 0; row < image.height(); ++row) {
+        const double y = unscaled(row, scale);
+        for (int column = 0; column < image.width(); ++column) {
+            const double x = unscaled(column, scale);
             const double cloud = fbm(x / 85.0, y / 85.0, 0x5eed01u, 5);
             const double grain = valueNoise(x / 1.7, y / 1.7, 0x5eed02u) - 0.5;
             // Few octaves in the warp: more of them turn veins into scribbles.
@@ -344,22 +368,24 @@ QImage greyMarble(int w, int h)
             r = mix(r, 150, thin * 0.45);
             g = mix(g, 95, thin * 0.45);
             b = mix(b, 90, thin * 0.45);
-            image.setPixel(x, y, qRgb(clampByte(r), clampByte(g), clampByte(b)));
+            image.setPixel(column, row, qRgb(clampByte(r), clampByte(g), clampByte(b)));
         }
     }
     return image;
 }
 
 // Statuary marble: nearly white with faint grey veins.
-QImage whiteMarble(int w, int h)
+QImage whiteMarble(int w, int h, int scale = 1)
 {
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
+    QImage image(w * scale, h * scale, QImage::Format_RGB32);
+    for (int row = 0; row < image.height(); ++row) {
+        const double y = unscaled(row, scale);
+        for (int column = 0; column < image.width(); ++column) {
+            const double x = unscaled(column, scale);
             const double cloud = fbm(x / 60.0, y / 60.0, 0xb1a9c0u, 4);
             const double v = vein(x * 0.02 - y * 0.015 + 6.0 * fbm(x / 50.0, y / 50.0, 0xb1a9c1u, 5), 30);
             const double grey = 236 + 16 * cloud - 40 * v;
-            image.setPixel(x, y, qRgb(clampByte(grey), clampByte(grey - 1), clampByte(grey + 2)));
+            image.setPixel(column, row, qRgb(clampByte(grey), clampByte(grey - 1), clampByte(grey + 2)));
         }
     }
     return image;
@@ -386,48 +412,111 @@ QPen roundPen(const QColor &colour, qreal width)
     return QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-QImage emblem()
+// The emblem's design on its 32-unit square, shared by the bitmaps and the
+// scalable icon so that they cannot drift apart.
+namespace design {
+const QColor groundTop(255, 236, 70);
+const QColor groundBottom(250, 200, 20);
+const QColor groundRim(190, 135, 0);
+constexpr qreal corner = 5;
+const QPointF centre(16, 16);
+constexpr qreal shield = 11;
+// Counter-clockwise from three o'clock, as QPainter::drawPie counts.
+const std::array<QColor, 4> quarters = {QColor(40, 90, 210), QColor(215, 35, 40),
+                                        QColor(40, 160, 70), QColor(150, 60, 180)};
+constexpr qreal crossWidth = 3;
+const QColor outline(70, 35, 0);
+constexpr qreal shieldRim = 1.6;
+const QColor boss(255, 200, 0);
+constexpr qreal bossRadius = 3.2;
+} // namespace design
+
+QImage emblem(int size = 32)
 {
-    QImage image = blank(32, 32);
+    using namespace design;
+    QImage image = blank(size, size);
     QPainter p(&image);
-    startIcon(p, 32);
+    startIcon(p, size);
 
     QLinearGradient ground(0, 0, 0, 32);
-    ground.setColorAt(0, QColor(255, 236, 70));
-    ground.setColorAt(1, QColor(250, 200, 20));
-    p.setPen(QPen(QColor(190, 135, 0), 1));
+    ground.setColorAt(0, groundTop);
+    ground.setColorAt(1, groundBottom);
+    p.setPen(QPen(groundRim, 1));
     p.setBrush(ground);
-    p.drawRoundedRect(QRectF(0.5, 0.5, 31, 31), 5, 5);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 31, 31), corner, corner);
 
     // A round shield quartered in four colours with a white cross and boss.
-    const QPointF c(16, 16);
-    const qreal r = 11;
+    const QPointF c = centre;
+    const qreal r = shield;
     const QRectF disc(c.x() - r, c.y() - r, 2 * r, 2 * r);
-    const std::array<QColor, 4> quarters = {QColor(40, 90, 210), QColor(215, 35, 40),
-                                            QColor(40, 160, 70), QColor(150, 60, 180)};
     p.setPen(Qt::NoPen);
     for (int i = 0; i < 4; ++i) {
         p.setBrush(quarters[i]);
         p.drawPie(disc, i * 90 * 16, 90 * 16);
     }
     p.setBrush(Qt::white);
-    p.drawRect(QRectF(c.x() - 1.5, c.y() - r, 3, 2 * r));
-    p.drawRect(QRectF(c.x() - r, c.y() - 1.5, 2 * r, 3));
+    p.drawRect(QRectF(c.x() - crossWidth / 2, c.y() - r, crossWidth, 2 * r));
+    p.drawRect(QRectF(c.x() - r, c.y() - crossWidth / 2, 2 * r, crossWidth));
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(70, 35, 0), 1.6));
+    p.setPen(QPen(outline, shieldRim));
     p.drawEllipse(disc);
-    p.setPen(QPen(QColor(70, 35, 0), 1));
-    p.setBrush(QColor(255, 200, 0));
-    p.drawEllipse(c, 3.2, 3.2);
+    p.setPen(QPen(outline, 1));
+    p.setBrush(boss);
+    p.drawEllipse(c, bossRadius, bossRadius);
     return image;
 }
 
-// A gladius pointing up and left; the tip is the pointer's hot spot.
-QImage pointer()
+QString svgNumber(qreal v)
 {
-    QImage image = blank(48, 48);
+    return QString::number(v, 'g', 6);
+}
+
+// The same emblem as SVG, for the scalable program icon.
+QByteArray emblemSvg()
+{
+    using namespace design;
+    const auto n = svgNumber;
+    const QPointF c = centre;
+    const qreal r = shield;
+    QString svg = QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"ground\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"32\">\n"
+        "      <stop offset=\"0\" stop-color=\"%1\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"%2\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"0.5\" y=\"0.5\" width=\"31\" height=\"31\" rx=\"%3\" ry=\"%3\" fill=\"url(#ground)\" "
+        "stroke=\"%4\" stroke-width=\"1\"/>\n")
+        .arg(groundTop.name(), groundBottom.name(), n(corner), groundRim.name());
+    // y grows downwards, so counter-clockwise on screen is sweep flag 0.
+    const auto at = [&](int degrees) {
+        const double a = degrees * std::numbers::pi / 180;
+        return n(c.x() + r * std::cos(a)) + QLatin1Char(',') + n(c.y() - r * std::sin(a));
+    };
+    for (int i = 0; i < 4; ++i)
+        svg += QStringLiteral("  <path d=\"M%1,%2 L%3 A%4,%4 0 0 0 %5 Z\" fill=\"%6\"/>\n")
+                   .arg(n(c.x()), n(c.y()), at(i * 90), n(r), at((i + 1) * 90), quarters[i].name());
+    svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"#ffffff\"/>\n")
+               .arg(n(c.x() - crossWidth / 2), n(c.y() - r), n(crossWidth), n(2 * r));
+    svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"#ffffff\"/>\n")
+               .arg(n(c.x() - r), n(c.y() - crossWidth / 2), n(2 * r), n(crossWidth));
+    svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" stroke=\"%4\" stroke-width=\"%5\"/>\n")
+               .arg(n(c.x()), n(c.y()), n(r), outline.name(), n(shieldRim));
+    svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\" stroke=\"%5\" stroke-width=\"1\"/>\n")
+               .arg(n(c.x()), n(c.y()), n(bossRadius), boss.name(), outline.name());
+    svg += QStringLiteral("</svg>\n");
+    return svg.toUtf8();
+}
+
+// A gladius pointing up and left; the tip is the pointer's hot spot.
+QImage pointer(int scale = 1)
+{
+    QImage image = blank(48 * scale, 48 * scale);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     p.translate(1.2, 1.2);
     p.rotate(45);
     const QColor outline(25, 25, 35);
@@ -622,18 +711,18 @@ void shade(QPainter &p, const QPainterPath &shape, QPointF light, qreal radius, 
     p.drawPath(shape);
 }
 
-QImage portraitHead()
+QImage portraitHead(int scale = 1)
 {
     // Drawn four times larger and reduced, for smooth shading at 77x86.
     constexpr int W = 77, H = 86, K = 4;
-    QImage big = blank(W * K, H * K);
+    QImage big = blank(W * K * scale, H * K * scale);
     QPainter p(&big);
     p.setRenderHint(QPainter::Antialiasing);
 
     // The texture is made at full resolution, so undo the painter's scale.
-    QBrush stone(whiteMarble(W * K, H * K));
-    stone.setTransform(QTransform::fromScale(1.0 / K, 1.0 / K));
-    p.scale(K, K);
+    QBrush stone(whiteMarble(W * K, H * K, scale));
+    stone.setTransform(QTransform::fromScale(1.0 / (K * scale), 1.0 / (K * scale)));
+    p.scale(K * scale, K * scale);
 
     // A Pompeian red niche behind the head.
     QRadialGradient niche(QPointF(34, 30), 60);
@@ -778,7 +867,7 @@ QImage portraitHead()
     p.drawPath(lowerLip);
     p.end();
 
-    return big.scaled(W, H, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return big.scaled(W * scale, H * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace
@@ -811,5 +900,22 @@ int main(int argc, char *argv[])
                                            icon16Colours(stopwatchIcon(16))}) && ok;
     ok = writeJpeg(path("ritratto.jpg"), portraitHead(), false) && ok;
     ok = writeJpeg(path("marmo.jpg"), greyMarble(320, 200), true) && ok;
+
+    // Twice the size, for screens of twice the density: drawn again rather
+    // than enlarged, so edges stay sharp.
+    ok = writePng(path("tavola@2x.png"), emblem(64)) && ok;
+    ok = writePng(path("puntatore@2x.png"), pointer(2)) && ok;
+    ok = writePng(path("avanti@2x.png"), face(64, Mouth::Smile)) && ok;
+    ok = writePng(path("avanti-premuto@2x.png"), face(64, Mouth::Straight)) && ok;
+    ok = writePng(path("avanti-disattivo@2x.png"), face(64, Mouth::Laugh)) && ok;
+    ok = writePng(path("uscita@2x.png"), noEntry(64)) && ok;
+    ok = writePng(path("cronometro@2x.png"), stopwatchIcon(64)) && ok;
+    ok = writeJpeg(path("ritratto@2x.jpg"), portraitHead(2), false) && ok;
+    ok = writeJpeg(path("marmo@2x.jpg"), greyMarble(320, 200, 2), true) && ok;
+
+    // The program's icon for the desktop menus, at the usual theme sizes.
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        ok = writePng(out.filePath(QStringLiteral("emblema-%1.png").arg(size)), emblem(size)) && ok;
+    ok = writeFile(path("emblema.svg"), emblemSvg()) && ok;
     return ok ? 0 : 1;
 }

@@ -101,7 +101,9 @@ bool usable(const QString &directory)
 {
     if (directory.isEmpty() || !QDir().mkpath(directory))
         return false;
-    return ::access(nativePath(directory).constData(), W_OK | X_OK) == 0;
+    // The effective group counts: installed setgid games, the game may write
+    // the shared directory although the player is not in that group.
+    return ::faccessat(AT_FDCWD, nativePath(directory).constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 void writeAll(int fd, const QByteArray &bytes)
