@@ -222,12 +222,16 @@ void Surface::paintBands(int red, int green)
 void Surface::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    QRegion uncovered(event->rect());
+    // Each rect of the region on its own: its bounding rect, clipped span by
+    // span, would wake Qt's thread pool whenever a tick meets the caret.
+    QRegion uncovered = event->region();
     if (!m_background.isNull()) {
-        const QRect painted = event->rect() & QRect(QPoint(), m_background.deviceIndependentSize().toSize());
+        const QRegion painted = uncovered & QRect(QPoint(), m_background.deviceIndependentSize().toSize());
         const qreal ratio = m_background.devicePixelRatio();
-        painter.drawPixmap(painted, m_background,
-                           QRectF(QPointF(painted.topLeft()) * ratio, QSizeF(painted.size()) * ratio));
+        for (const QRect &rect : painted) {
+            painter.drawPixmap(rect, m_background,
+                               QRectF(QPointF(rect.topLeft()) * ratio, QSizeF(rect.size()) * ratio));
+        }
         uncovered -= painted;
     }
     for (const QRect &rect : uncovered)

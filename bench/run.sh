@@ -1,0 +1,246 @@
+#!/usr/bin/env bash
+# Measures the game against the floor program, in turn (floor, game, floor,
+# game ...) on a private X server, then the cost of posing one question.
+# Prints medians and the game-to-floor ratios beside their goals.
+#
+# Usage: bench/run.sh [BUILD_DIR]     (default: build-bench in the repository)
+#   STARTUP_PAIRS=21   floor/game pairs started to their first dialogue,
+#                      after one warm-up pair
+#   PAIRS=7            floor/game pairs played to their main window and
+#                      left idle
+#   IDLE_SECONDS=10    how long each idle window is watched
+#   FLOOR_ARGS=        arguments for every floor run: --caret gives its
+#                      window a focused answer box like the game's
+# Needs: cmake ninja-build qt6-base-dev libx11-dev xvfb xdotool.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$repo/build-bench}
+pairs=${PAIRS:-7}
+startup_pairs=${STARTUP_PAIRS:-21}
+idle=${IDLE_SECONDS:-10}
+read -r -a floor_args <<<"${FLOOR_ARGS:-}"
+
+for tool in cmake ninja Xvfb xdotool; do
+    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
+done
+
+say() { echo "[bench] $*" >&2; }
+
+say "building in $build"
+mkdir -p "$build"
+cmake -S "$repo/bench" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DVALTRINO_RECORD_DIR="$build/records" >"$build/bench-configure.log" 2>&1 \
+    || { cat "$build/bench-configure.log" >&2; exit 1; }
+cmake --build "$build" -j 2 >"$build/bench-build.log" 2>&1 || { tail -n 40 "$build/bench-build.log" >&2; exit 1; }
+
+game=$build/game/app/valtrino
+floor=$build/floor
+watch=$build/mapwatch
+
+# Keys and windows must never reach the caller's own display.
+unset DISPLAY
+work=$(mktemp -d)
+xvfb_pid=""
+watch_pid=""
+pid=""
+cleanup() {
+    [[ -n $watch_pid ]] && kill "$pid" "$watch_pid" 2>/dev/null
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 150); do
+    [[ -s $work/display ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -s $work/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
+say "X server on $DISPLAY"
+
+# Both programs see the same fresh home and nothing of the caller's session.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
+export XDG_DATA_HOME=$work/home/.local/share XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_SCALE_FACTOR QT_FONT_DPI QT_QPA_PLATFORMTHEME
+
+# next_map: reads the watcher's next line into map_window, map_ms, map_rss
+# and map_cpu.
+next_map() {
+    local tag
+    read -r -t 30 -u "${WATCH[0]}" tag map_window map_ms map_rss map_cpu \
+        || { echo "no window was mapped" >&2; return 1; }
+    [[ $tag == map ]] || { echo "unexpected watcher line: $tag" >&2; return 1; }
+}
+
+# focus WINDOW: waits for Qt to give its new window the keyboard focus, as
+# it does without a window manager; gives it when it does not.
+focus() {
+    local i
+    for i in $(seq 100); do
+        [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && return 0
+        ((i == 40)) && xdotool windowfocus --sync "$1" 2>/dev/null
+        sleep 0.02
+    done
+    echo "window $1 never got the focus" >&2
+    return 1
+}
+
+type_into() { focus "$1" && { [[ -z $2 ]] || xdotool type --delay 20 -- "$2"; } && xdotool key Return; }
+
+# usage PID: CPU ticks (utime + stime, all threads), context switches of all
+# threads (voluntary + nonvoluntary) and on-CPU nanoseconds of all threads.
+usage() {
+    local ticks switches ns
+    ticks=$(sed 's/^.*) //' "/proc/$1/stat" | awk '{print $12 + $13}')
+    switches=$(cat "/proc/$1"/task/*/status | awk '/^(non)?voluntary_ctxt_switches/ {s += $2} END {print s}')
+    ns=$(cat "/proc/$1"/task/*/schedstat | awk '{s += $1} END {printf "%d", s}')
+    echo "$ticks $switches $ns"
+}
+
+# start NAME MAPS: starts NAME (floor or game) under the watcher; sets pid.
+start() {
+    local tag
+    local -a program
+    case $1 in
+    floor) program=("$floor" "${floor_args[@]}") ;;
+    game) program=("$game") ;;
+    esac
+    coproc WATCH { exec "$watch" "$2" "${program[@]}" 2>>"$work/watch.log"; }
+    watch_pid=$WATCH_PID
+    read -r -t 30 -u "${WATCH[0]}" tag pid || { echo "the watcher did not start $1" >&2; return 1; }
+}
+
+stop() {
+    kill "$pid"
+    wait "$watch_pid" 2>/dev/null || true
+    watch_pid=""
+}
+
+# measure_startup NAME: prints startup_ms rss_kB cpu_ms at the first dialogue.
+measure_startup() {
+    start "$1" 1
+    next_map
+    stop
+    echo "$map_ms $map_rss $map_cpu"
+}
+
+# measure_idle NAME: plays NAME to its main window, which is then watched for
+# $idle seconds; prints cpu_ticks ctx_switches cpu_ms.
+measure_idle() {
+    local before after b_ticks b_switches b_ns a_ticks a_switches a_ns
+    if [[ $1 == game ]]; then
+        start game 5
+        next_map; type_into "$map_window" Anna # Come ti chiami?
+        next_map; type_into "$map_window" "" # vediamo se sei un vero campione
+        next_map; type_into "$map_window" "" # Inserisci il numero più grande
+        next_map; type_into "$map_window" 100 # Allora arriverò fino al numero?
+    else
+        start floor 2
+        next_map; type_into "$map_window" Anna
+    fi
+    next_map # the main window
+    sleep 1 # its first paint and question are not idling
+    before=$(usage "$pid")
+    sleep "$idle"
+    after=$(usage "$pid")
+    stop
+    read -r b_ticks b_switches b_ns <<<"$before"
+    read -r a_ticks a_switches a_ns <<<"$after"
+    echo "$((a_ticks - b_ticks)) $((a_switches - b_switches)) $(((a_ns - b_ns) / 1000000))"
+}
+
+mkdir -p "$build/records"
+say "start-up: one warm-up pair, then $startup_pairs pairs"
+measure_startup floor >/dev/null
+measure_startup game >/dev/null
+: >"$work/floor.startup" && : >"$work/game.startup"
+for _ in $(seq "$startup_pairs"); do
+    measure_startup floor >>"$work/floor.startup"
+    measure_startup game >>"$work/game.startup"
+done
+
+: >"$work/floor.idle" && : >"$work/game.idle"
+for pair in $(seq "$pairs"); do
+    say "idle: pair $pair of $pairs"
+    measure_idle floor >>"$work/floor.idle"
+    measure_idle game >>"$work/game.idle"
+done
+
+# median FILE COLUMN
+median() {
+    awk -v c="$2" '{print $c}' "$1" | sort -g | awk '{v[NR] = $1} END {
+        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+echo
+echo "Start-up runs, floor | game (ms to the first dialogue, RSS kB, CPU ms):"
+paste -d'|' "$work/floor.startup" "$work/game.startup" | sed 's/|/ | /' | column -t
+echo "Idle runs, floor | game (CPU ticks, context switches, CPU ms over ${idle} s):"
+paste -d'|' "$work/floor.idle" "$work/game.idle" | sed 's/|/ | /' | column -t
+echo
+printf '%-34s %10s %10s %7s %8s\n' "median" floor game ratio goal
+fails=0
+# row LABEL FILE_SUFFIX COLUMN GOAL
+row() {
+    local label=$1 f g ratio verdict=""
+    f=$(median "$work/floor.$2" "$3")
+    g=$(median "$work/game.$2" "$3")
+    # Both nothing counts as even; the floor's nothing against something does not.
+    ratio=$(awk -v f="$f" -v g="$g" 'BEGIN {if (f > 0) printf "%.2f", g / f; else if (g == 0) print "1.00"; else print "-"}')
+    if [[ -n $4 ]]; then
+        if awk -v r="$ratio" -v goal="$4" 'BEGIN {exit !(r != "-" && r <= goal)}'; then
+            verdict=ok
+        else
+            verdict=MISSED fails=$((fails + 1))
+        fi
+    fi
+    printf '%-34s %10s %10s %7s %8s %s\n' "$label" "$f" "$g" "$ratio" "${4:+<= $4}" "$verdict"
+}
+row "start-up to first dialogue (ms)" startup 1 1.15
+row "RSS at first dialogue (kB)" startup 2 1.3
+row "CPU to first dialogue (ms)" startup 3 ""
+row "idle CPU over ${idle} s (ticks)" idle 1 1.5
+row "idle CPU over ${idle} s (ms)" idle 3 1.5
+row "idle context switches" idle 2 1.5
+
+say "posing a question (offscreen, 3840 x 2160 screen)"
+cat >"$work/screen.json" <<'EOF'
+{ "screens": [ { "name": "bench", "x": 0, "y": 0, "width": 3840, "height": 2160,
+                 "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1 } ] }
+EOF
+"$build/bench_question" -platform "offscreen:configfile=$work/screen.json" -median 5 \
+    -o "$work/question.csv,csv" -o "$work/question.txt,txt" >/dev/null 2>&1 || {
+    grep -v propagateSizeHints "$work/question.txt" >&2
+    exit 1
+}
+echo
+printf '%-40s %12s %8s\n' "posing a question (median of 5)" "ms" goal
+question_row() {
+    local label=$1 function=$2 tag=$3 goal=$4 ms verdict=""
+    ms=$(awk -F, -v f="\"$function\"" -v t="\"$tag\"" '$1 == f && $2 == t {print $4}' "$work/question.csv")
+    if [[ -n $goal ]]; then
+        if awk -v v="$ms" -v goal="$goal" 'BEGIN {exit !(v != "" && v <= goal)}'; then
+            verdict=ok
+        else
+            verdict=MISSED fails=$((fails + 1))
+        fi
+    fi
+    printf '%-40s %12s %8s %s\n' "$label" "${ms:-?}" "${goal:+<= $goal}" "$verdict"
+}
+question_row "cmdNext_Click at 632 x 434" question 632x434 1
+question_row "cmdNext_Click at 3840 x 2160" question 3840x2160 5
+question_row "cmdNext_Click + repaint at 632 x 434" questionShown 632x434 ""
+question_row "cmdNext_Click + repaint at 3840 x 2160" questionShown 3840x2160 ""
+
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')," \
+    "$(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+((fails == 0)) || { echo "$fails goal(s) missed"; exit 1; }
+echo "all goals met"
