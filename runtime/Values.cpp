@@ -24,15 +24,16 @@ bool isDigit(QChar c)
 // double precision and the work stays bounded for any length of text.
 constexpr int significantDigits = 40;
 
-QString patternDigits(double magnitude, const QString &pattern)
+// A whole number by a digit pattern, "-" before a negative one.
+QString formatWhole(double value, const QString &pattern)
 {
-    QString digits = QString::number(magnitude, 'f', 0);
+    QString digits = QString::number(std::abs(value), 'f', 0);
     if (digits == u"0" && !pattern.contains(u'0'))
         digits.clear();
     const qsizetype minimum = pattern.count(u'0');
     if (digits.size() < minimum)
         digits.prepend(QString(minimum - digits.size(), u'0'));
-    return digits;
+    return value < 0 ? u'-' + digits : digits;
 }
 
 } // namespace
@@ -105,24 +106,22 @@ double StrictValue(const QString &text)
 
 QString FormatValue(Int16 value, const QString &pattern)
 {
-    const double v = value.value();
-    return (v < 0 ? QStringLiteral("-") : QString()) + patternDigits(std::abs(v), pattern);
+    return formatWhole(value.value(), pattern);
 }
 
 QString FormatValue(float value, const QString &pattern)
 {
-    const double v = std::round(double(value));
-    return (v < 0 ? QStringLiteral("-") : QString()) + patternDigits(std::abs(v), pattern);
+    return formatWhole(std::round(double(value)), pattern);
 }
 
 QString FormatValue(const QString &numericText, const QString &pattern)
 {
     QLocale locale;
     bool ok = false;
-    const double v = std::round(locale.toDouble(numericText.trimmed(), &ok));
+    const double value = locale.toDouble(numericText.trimmed(), &ok);
     if (!ok)
         return numericText; // not a number: shown as it is
-    return (v < 0 ? QStringLiteral("-") : QString()) + patternDigits(std::abs(v), pattern);
+    return formatWhole(std::round(value), pattern);
 }
 
 QString IntegerText(Int16 value)
