@@ -50,6 +50,8 @@ void Tavola::Show()
         resize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height());
         m_loaded = true;
         Form_Load();
+        // Done after the start-up dialogues, so that the first comes sooner.
+        dressControls();
     }
     show();
     // Without a window manager nobody activates the window; with one, the

@@ -63,6 +63,9 @@ protected:
 
 private:
     void createControls();
+    // Pictures, pointers and captions fitted to their text: what only a
+    // shown window needs.
+    void dressControls();
     void createMenus();
     void connectHandlers();
     void StartCountdown();

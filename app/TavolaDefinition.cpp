@@ -269,8 +269,6 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         widget->setEnabled(false);
     if (definition.settings & Hidden)
         widget->hide();
-    if (auto *label = qobject_cast<CaptionLabel *>(widget))
-        label->setAutoSize(definition.settings & AutoSize);
     return widget;
 }
 
@@ -306,7 +304,6 @@ void Tavola::createControls()
 {
     m_surface = new Surface(this);
     m_surface->setObjectName(QStringLiteral("Tavola"));
-    m_surface->setCursor(windowPointer());
     setCentralWidget(m_surface);
 
     std::vector<std::pair<const ControlDefinition *, QWidget *>> focusable;
@@ -355,6 +352,25 @@ void Tavola::createControls()
     control(Label6, "Label6");
     control(Image1, "Image1");
 
+    // The timer is defined running; the start-up switches it off at once.
+    Timer1 = new QTimer(m_surface);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    Timer1->start();
+}
+
+void Tavola::dressControls()
+{
+    for (const ControlDefinition &definition : controls) {
+        if (definition.kind != Kind::Label)
+            continue;
+        auto *label = m_surface->findChild<CaptionLabel *>(QString::fromLatin1(definition.name),
+                                                          Qt::FindDirectChildrenOnly);
+        Q_ASSERT(label);
+        label->setAutoSize(definition.settings & AutoSize);
+    }
+
+    m_surface->setCursor(windowPointer());
     cmdNext->setPictures(picture(pictures::nextNormal()), picture(pictures::nextPressed()),
                          picture(pictures::nextDisabled()));
     const QPixmap exitPicture = picture(pictures::exitButton());
@@ -366,12 +382,6 @@ void Tavola::createControls()
     Picture1->setPicture(picture(pictures::marble()));
     Picture1->fitPicture();
     Image1->setPixmap(picture(pictures::stopwatch()));
-
-    // The timer is defined running; the start-up switches it off at once.
-    Timer1 = new QTimer(m_surface);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-    Timer1->start();
 }
 
 void Tavola::createMenus()

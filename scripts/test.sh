@@ -20,7 +20,12 @@ reports=$asan/sanitizer-reports
 rm -rf "$reports" && mkdir -p "$reports"
 (
     cd "$asan" || exit 1
-    export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:log_path=$reports/asan"
+    # GCC 12's runtime guesses the bounds of a library's thread-local block
+    # from the bytes before it, and its leak check then crashes reading them
+    # whenever glibc happens to place the block 16 bytes into a page
+    # (libjpeg's, say). Unwatched, those blocks stay ordinary heap memory
+    # that the leak check still follows.
+    export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:intercept_tls_get_addr=0:log_path=$reports/asan"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
     export LSAN_OPTIONS="suppressions=$repo/tests/lsan.supp:print_suppressions=0"
     # Packaging tests check files, not code: once, in the plain build.
