@@ -8,6 +8,9 @@
 
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <algorithm>
@@ -195,6 +198,19 @@ void setColour(QWidget *widget, QPalette::ColorRole role, QRgb colour)
     widget->setPalette(palette);
 }
 
+// The classic two-pixel sunken edge of a text box. Fusion's anti-aliased
+// frame, redrawn under every blink of the caret, is large enough in these
+// boxes for Qt to share out its fill among threads twice a second.
+QStyle *textBoxStyle()
+{
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = QStyleFactory::create(QStringLiteral("Windows"));
+        style->setParent(qApp);
+    }
+    return style;
+}
+
 QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
 {
     QWidget *widget = nullptr;
@@ -203,6 +219,7 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         return nullptr;
     case Kind::TextBox: {
         auto *box = definition.settings & ReadOnly ? new QLineEdit(surface) : new AnswerBox(surface);
+        box->setStyle(textBoxStyle());
         box->setReadOnly(definition.settings & ReadOnly);
         box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         if (definition.maxLength > 0)

@@ -454,10 +454,23 @@ void WindowTest::controlLooksAsDefined()
         return colour == System ? system.color(role) : QColor::fromRgb(colour);
     };
     switch (row.kind) {
-    case Kind::TextBox:
+    case Kind::TextBox: {
         QCOMPARE(widget->palette().color(QPalette::Text), expected(row.colour, QPalette::Text));
         QCOMPARE(widget->palette().color(QPalette::Base), expected(row.back, QPalette::Base));
+        // A sunken edge two pixels wide: dark at the left and top, light at
+        // the right and bottom, the back colour right inside it.
+        const QImage drawn = widget->grab().toImage();
+        const int right = drawn.width() - 1, bottom = drawn.height() - 1;
+        const int midX = drawn.width() / 2, midY = drawn.height() / 2;
+        const QColor back = QColor::fromRgb(row.back);
+        for (const QPoint edge : {QPoint(0, midY), QPoint(1, midY), QPoint(right, midY), QPoint(right - 1, midY),
+                                  QPoint(midX, 0), QPoint(midX, 1), QPoint(midX, bottom), QPoint(midX, bottom - 1)})
+            QVERIFY2(drawn.pixelColor(edge) != back, qPrintable(QStringLiteral("edge at %1,%2").arg(edge.x()).arg(edge.y())));
+        QCOMPARE(drawn.pixelColor(right - 2, bottom - 2), back);
+        QVERIFY(drawn.pixelColor(0, midY).lightness() < drawn.pixelColor(right, midY).lightness());
+        QVERIFY(drawn.pixelColor(midX, 0).lightness() < drawn.pixelColor(midX, bottom).lightness());
         break;
+    }
     case Kind::GraphicalButton:
         QCOMPARE(static_cast<PictureButton *>(widget)->faceColour(), QColor::fromRgb(row.back));
         break;
