@@ -2,6 +2,7 @@
 
 #include "Characters.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -55,7 +56,59 @@ void CaptionLabel::setBorder(bool border)
     setLineWidth(border ? 2 : 0);
 }
 
-AnswerBox::AnswerBox(QWidget *parent) : QLineEdit(parent) {}
+AnswerBox::AnswerBox(QWidget *parent) : QLineEdit(parent)
+{
+    m_caretRest.setSingleShot(true);
+    m_caretRest.setInterval(defaultCaretRestDelay);
+    connect(&m_caretRest, &QTimer::timeout, this, &AnswerBox::restCaret);
+}
+
+AnswerBox::~AnswerBox()
+{
+    restoreFlashTime();
+}
+
+void AnswerBox::wakeCaret()
+{
+    restoreFlashTime();
+    if (hasFocus())
+        m_caretRest.start();
+}
+
+void AnswerBox::restCaret()
+{
+    if (!hasFocus() || m_flashTimeAtRest >= 0)
+        return;
+    m_flashTimeAtRest = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);
+}
+
+void AnswerBox::restoreFlashTime()
+{
+    if (m_flashTimeAtRest < 0)
+        return;
+    QApplication::setCursorFlashTime(m_flashTimeAtRest);
+    m_flashTimeAtRest = -1;
+}
+
+void AnswerBox::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    wakeCaret();
+}
+
+void AnswerBox::focusOutEvent(QFocusEvent *event)
+{
+    QLineEdit::focusOutEvent(event);
+    m_caretRest.stop();
+    restoreFlashTime();
+}
+
+void AnswerBox::mousePressEvent(QMouseEvent *event)
+{
+    wakeCaret();
+    QLineEdit::mousePressEvent(event);
+}
 
 QString AnswerBox::filtered(const QString &character)
 {
@@ -69,6 +122,7 @@ QString AnswerBox::filtered(const QString &character)
 
 void AnswerBox::keyPressEvent(QKeyEvent *event)
 {
+    wakeCaret();
     // An Alt chord is a command, not a character: Alt+N while the button is
     // disabled must not type an N.
     if (event->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) {
@@ -96,6 +150,7 @@ void AnswerBox::keyPressEvent(QKeyEvent *event)
 
 void AnswerBox::inputMethodEvent(QInputMethodEvent *event)
 {
+    wakeCaret();
     if (!keyPress || event->commitString().isEmpty()) {
         QLineEdit::inputMethodEvent(event);
         return;

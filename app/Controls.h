@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 #include "Int16.h"
@@ -38,21 +40,41 @@ private:
 
 // The answer box: every typed character goes through keyPress before the
 // box takes it; keyPress may replace it, or swallow it by setting 0.
+//
+// Its caret stops blinking, and stays shown, once the player has typed
+// nothing for a while, as GTK's does: each blink repaints the box, and a
+// player may think about a numeral for minutes.
 class AnswerBox : public QLineEdit
 {
     Q_OBJECT
 public:
     explicit AnswerBox(QWidget *parent = nullptr);
+    ~AnswerBox() override;
 
     std::function<void(runtime::Int16 &keyAscii)> keyPress;
+
+    static constexpr std::chrono::milliseconds defaultCaretRestDelay{10000};
+    void setCaretRestDelay(std::chrono::milliseconds delay) { m_caretRest.setInterval(delay); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     // The character the box should take instead, or "" to take nothing.
     QString filtered(const QString &character);
+
+    // Qt's blinking is one setting for the whole program, so the caret
+    // rests only while this box has the focus.
+    void wakeCaret();
+    void restCaret();
+    void restoreFlashTime();
+
+    QTimer m_caretRest;
+    int m_flashTimeAtRest = -1; // the program's flash time, while the caret rests
 };
 
 // A button whose face is its back colour, with a picture centred in the

@@ -18,6 +18,42 @@ void type(QWidget *widget, const QString &text)
     }
 }
 
+// Counts a widget's paints: a blinking caret repaints its box, a still one
+// does not.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+    int paintsWithin(int ms)
+    {
+        paints = 0;
+        QTest::qWait(ms);
+        return paints;
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// A quick blink and a short rest keep the waits short.
+struct QuickCaret
+{
+    const int before = QApplication::cursorFlashTime();
+    const int flashTime = 200;
+    const std::chrono::milliseconds rest{150};
+    QuickCaret() { QApplication::setCursorFlashTime(flashTime); }
+    ~QuickCaret() { QApplication::setCursorFlashTime(before); }
+    // Long enough for a blinking caret to show or hide once.
+    int blink() const { return flashTime / 2 + 150; }
+};
+
 } // namespace
 
 class PlayingTest : public QObject
@@ -40,6 +76,10 @@ private slots:
     void composedCharactersAreMappedToo();
     void countdownRunsFifteenMinutesThenEndsTheGame();
     void tickAfterTheEndDoesNotStartTheGameEndAgain();
+    void caretRestsUntilThePlayerActs_data();
+    void caretRestsUntilThePlayerActs();
+    void caretBlinksAgainOnceTheBoxLetsGo_data();
+    void caretBlinksAgainOnceTheBoxLetsGo();
 };
 
 void PlayingTest::questionStaysWithinTheLimit_data()
@@ -314,6 +354,82 @@ void PlayingTest::tickAfterTheEndDoesNotStartTheGameEndAgain()
     };
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, tavola.Timer1_Timer());
     QCOMPARE(goodbyes, 1);
+}
+
+void PlayingTest::caretRestsUntilThePlayerActs_data()
+{
+    QTest::addColumn<QString>("act");
+    QTest::newRow("a key") << "key";
+    QTest::newRow("composed text") << "composed";
+    QTest::newRow("a click in the box") << "click";
+}
+
+void PlayingTest::caretRestsUntilThePlayerActs()
+{
+    QFETCH(QString, act);
+    const QuickCaret caret;
+    GameFixture game;
+    QVERIFY(QTest::qWaitForWindowActive(&game.start()));
+    auto *box = game.control<AnswerBox>("txtAnswer");
+    QCOMPARE(QApplication::focusWidget(), box);
+    PaintCounter counter(box);
+    QVERIFY(counter.paintsWithin(caret.blink()) > 0); // blinking at first
+    box->setCaretRestDelay(caret.rest);
+
+    QTRY_COMPARE(QApplication::cursorFlashTime(), 0);
+    QCOMPARE(counter.paintsWithin(caret.blink()), 0);
+
+    if (act == u"key") {
+        type(box, QStringLiteral("7"));
+    } else if (act == u"composed") {
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("7"));
+        QCoreApplication::sendEvent(box, &composed);
+    } else {
+        QTest::mouseClick(box, Qt::LeftButton);
+    }
+    QCOMPARE(QApplication::cursorFlashTime(), caret.flashTime);
+    QCOMPARE(QApplication::focusWidget(), box);
+    QVERIFY(counter.paintsWithin(caret.blink()) > 0);
+
+    // And rests again after the next pause.
+    QTRY_COMPARE(QApplication::cursorFlashTime(), 0);
+}
+
+// The blinking is the whole program's setting: a resting caret must not
+// leave the next dialogue or window without one.
+void PlayingTest::caretBlinksAgainOnceTheBoxLetsGo_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("focus on a button") << "button";
+    QTest::newRow("answer scored") << "enter";
+    QTest::newRow("new game") << "reload";
+    QTest::newRow("window gone") << "destroyed";
+}
+
+void PlayingTest::caretBlinksAgainOnceTheBoxLetsGo()
+{
+    QFETCH(QString, how);
+    const QuickCaret caret;
+    GameFixture game;
+    QVERIFY(QTest::qWaitForWindowActive(&game.start()));
+    auto *box = game.control<AnswerBox>("txtAnswer");
+    box->setCaretRestDelay(caret.rest);
+    QTRY_COMPARE(QApplication::cursorFlashTime(), 0);
+
+    if (how == u"button") {
+        game.control("cmdExit1")->setFocus();
+    } else if (how == u"enter") {
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), game.control("cmdNext"));
+    } else if (how == u"reload") {
+        game.services.answers << runtime::Services::Yes;
+        game.services.texts << QStringLiteral("Bruno") << QStringLiteral("50");
+        game.tavola->Next_Click();
+    } else {
+        game.tavola.reset();
+    }
+    QCOMPARE(QApplication::cursorFlashTime(), caret.flashTime);
 }
 
 QTEST_MAIN(PlayingTest)
