@@ -9,8 +9,6 @@
 #   PAIRS=7            floor/game pairs played to their main window and
 #                      left idle
 #   IDLE_SECONDS=10    how long each idle window is watched
-#   FLOOR_ARGS=        arguments for every floor run: --caret gives its
-#                      window a focused answer box like the game's
 # Needs: cmake ninja-build qt6-base-dev libx11-dev xvfb xdotool.
 set -euo pipefail
 
@@ -19,7 +17,6 @@ build=${1:-$repo/build-bench}
 pairs=${PAIRS:-7}
 startup_pairs=${STARTUP_PAIRS:-21}
 idle=${IDLE_SECONDS:-10}
-read -r -a floor_args <<<"${FLOOR_ARGS:-}"
 
 for tool in cmake ninja Xvfb xdotool; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
@@ -109,7 +106,7 @@ start() {
     local tag
     local -a program
     case $1 in
-    floor) program=("$floor" "${floor_args[@]}") ;;
+    floor) program=("$floor") ;;
     game) program=("$game") ;;
     esac
     coproc WATCH { exec "$watch" "$2" "${program[@]}" 2>>"$work/watch.log"; }
@@ -131,10 +128,15 @@ measure_startup() {
     echo "$map_ms $map_rss $map_cpu"
 }
 
-# measure_idle NAME: plays NAME to its main window, which is then watched for
-# $idle seconds; prints cpu_ticks ctx_switches cpu_ms.
+# The game's caret blinks until the player has typed nothing for this long
+# after the first question, then rests.
+caret_rest=10
+
+# measure_idle NAME: plays NAME to its main window, which is then watched
+# for $idle seconds while the caret still blinks, and again for $idle seconds
+# once it rests; prints cpu_ticks ctx_switches cpu_ms for each.
 measure_idle() {
-    local before after b_ticks b_switches b_ns a_ticks a_switches a_ns
+    local begin thinking resting
     if [[ $1 == game ]]; then
         start game 5
         next_map; type_into "$map_window" Anna # Come ti chiami?
@@ -147,12 +149,24 @@ measure_idle() {
     fi
     next_map # the main window
     sleep 1 # its first paint and question are not idling
-    before=$(usage "$pid")
+    begin=$(usage "$pid")
     sleep "$idle"
-    after=$(usage "$pid")
+    thinking=$(usage "$pid")
+    # That was 1 + $idle s after the main window; resting starts a second
+    # after the caret has rested.
+    local until_rest=$((caret_rest - idle))
+    ((until_rest > 0)) && sleep "$until_rest"
+    resting=$(usage "$pid")
+    sleep "$idle"
+    echo "$(difference "$begin" "$thinking") $(difference "$resting" "$(usage "$pid")")"
     stop
-    read -r b_ticks b_switches b_ns <<<"$before"
-    read -r a_ticks a_switches a_ns <<<"$after"
+}
+
+# difference BEFORE AFTER: what usage counted in between.
+difference() {
+    local b_ticks b_switches b_ns a_ticks a_switches a_ns
+    read -r b_ticks b_switches b_ns <<<"$1"
+    read -r a_ticks a_switches a_ns <<<"$2"
     echo "$((a_ticks - b_ticks)) $((a_switches - b_switches)) $(((a_ns - b_ns) / 1000000))"
 }
 
@@ -182,7 +196,7 @@ median() {
 echo
 echo "Start-up runs, floor | game (ms to the first dialogue, RSS kB, CPU ms):"
 paste -d'|' "$work/floor.startup" "$work/game.startup" | sed 's/|/ | /' | column -t
-echo "Idle runs, floor | game (CPU ticks, context switches, CPU ms over ${idle} s):"
+echo "Idle runs, floor | game (CPU ticks, context switches, CPU ms over ${idle} s; caret blinking, then resting):"
 paste -d'|' "$work/floor.idle" "$work/game.idle" | sed 's/|/ | /' | column -t
 echo
 printf '%-34s %10s %10s %7s %8s\n' "median" floor game ratio goal
@@ -206,9 +220,13 @@ row() {
 row "start-up to first dialogue (ms)" startup 1 1.15
 row "RSS at first dialogue (kB)" startup 2 1.3
 row "CPU to first dialogue (ms)" startup 3 ""
-row "idle CPU over ${idle} s (ticks)" idle 1 1.5
-row "idle CPU over ${idle} s (ms)" idle 3 1.5
-row "idle context switches" idle 2 1.5
+row "caret blinking: CPU (ticks)" idle 1 ""
+row "caret blinking: CPU (ms)" idle 3 ""
+row "caret blinking: context switches" idle 2 ""
+# Ticks are 10 ms: over a second or two of them, the ratio says nothing.
+row "idle at rest: CPU (ticks)" idle 4 ""
+row "idle at rest: CPU (ms)" idle 6 1.5
+row "idle at rest: context switches" idle 5 1.5
 
 say "posing a question (offscreen, 3840 x 2160 screen)"
 cat >"$work/screen.json" <<'EOF'
