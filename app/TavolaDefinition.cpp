@@ -6,6 +6,7 @@
 #include "Pictures.h"
 #include "Tavola.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPointer>
@@ -206,6 +207,8 @@ QStyle *textBoxStyle()
     static QPointer<QStyle> style;
     if (!style) {
         style = QStyleFactory::create(QStringLiteral("Windows"));
+        if (!style) // a Qt built without it: the program's own style will do
+            return QApplication::style();
         style->setParent(qApp);
     }
     return style;
