@@ -1,5 +1,6 @@
 #include "GameFixture.h"
 
+#include <QInputDialog>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -402,6 +403,7 @@ void PlayingTest::caretBlinksAgainOnceTheBoxLetsGo_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("focus on a button") << "button";
+    QTest::newRow("dialogue on top") << "dialogue";
     QTest::newRow("answer scored") << "enter";
     QTest::newRow("new game") << "reload";
     QTest::newRow("window gone") << "destroyed";
@@ -419,6 +421,16 @@ void PlayingTest::caretBlinksAgainOnceTheBoxLetsGo()
 
     if (how == u"button") {
         game.control("cmdExit1")->setFocus();
+    } else if (how == u"dialogue") {
+        // As the game asks: a modal dialogue over the window.
+        auto *dialogue = new QInputDialog(game.tavola.get());
+        int flashTimeInDialogue = -1;
+        QTimer::singleShot(300, dialogue, [&] {
+            flashTimeInDialogue = QApplication::cursorFlashTime();
+            dialogue->reject();
+        });
+        dialogue->exec();
+        QCOMPARE(flashTimeInDialogue, caret.flashTime);
     } else if (how == u"enter") {
         QTest::keyClick(box, Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), game.control("cmdNext"));
