@@ -340,55 +340,52 @@ double vein(double phase, double sharpness)
     return std::pow(1.0 - std::abs(std::sin(phase)), sharpness);
 }
 
-// Pixel centre of a picture drawn `scale` times larger, in the coordinates
-// of the picture at its own size: the same marble at any density.
-double unscaled(int i, int scale)
+// A texture `scale` times larger than w x h: each pixel takes the colour at
+// its centre in the coordinates of the picture at its own size, so the
+// texture looks the same at any density.
+template<typename ColourAt>
+QImage texture(int w, int h, int scale, ColourAt colourAt)
 {
-    return (i + 0.5) / scale - 0.5;
+    const auto unscaled = [scale](int i) { return (i + 0.5) / scale - 0.5; };
+    QImage image(w * scale, h * scale, QImage::Format_RGB32);
+    for (int row = 0; row < image.height(); ++row) {
+        const double y = unscaled(row);
+        for (int column = 0; column < image.width(); ++column)
+            image.setPixel(column, row, colourAt(unscaled(column), y));
+    }
+    return image;
 }
 
 QImage greyMarble(int w, int h, int scale = 1)
 {
-    QImage image(w * scale, h * scale, QImage::Format_RGB32);
-    for (int row = 0; row < image.height(); ++row) {
-        const double y = unscaled(row, scale);
-        for (int column = 0; column < image.width(); ++column) {
-            const double x = unscaled(column, scale);
-            const double cloud = fbm(x / 85.0, y / 85.0, 0x5eed01u, 5);
-            const double grain = valueNoise(x / 1.7, y / 1.7, 0x5eed02u) - 0.5;
-            // Few octaves in the warp: more of them turn veins into scribbles.
-            const double phase = x * 0.016 + y * 0.012 + 5.0 * fbm(x / 110.0, y / 110.0, 0x5eed03u, 3);
-            const double big = std::min(1.0, 0.9 * vein(phase, 22) + 0.3 * vein(phase, 5));
-            const double thin = vein(-x * 0.011 + y * 0.026 + 6.0 * fbm(x / 70.0, y / 70.0, 0x5eed04u, 3), 45);
-            const double grey = 150 + 75 * cloud + 10 * grain;
-            double r = grey + 2, g = grey, b = grey + 3;
-            r = mix(r, 168, big * 0.85);
-            g = mix(g, 74, big * 0.85);
-            b = mix(b, 64, big * 0.85);
-            r = mix(r, 150, thin * 0.45);
-            g = mix(g, 95, thin * 0.45);
-            b = mix(b, 90, thin * 0.45);
-            image.setPixel(column, row, qRgb(clampByte(r), clampByte(g), clampByte(b)));
-        }
-    }
-    return image;
+    return texture(w, h, scale, [](double x, double y) {
+        const double cloud = fbm(x / 85.0, y / 85.0, 0x5eed01u, 5);
+        const double grain = valueNoise(x / 1.7, y / 1.7, 0x5eed02u) - 0.5;
+        // Few octaves in the warp: more of them turn veins into scribbles.
+        const double phase = x * 0.016 + y * 0.012 + 5.0 * fbm(x / 110.0, y / 110.0, 0x5eed03u, 3);
+        const double big = std::min(1.0, 0.9 * vein(phase, 22) + 0.3 * vein(phase, 5));
+        const double thin = vein(-x * 0.011 + y * 0.026 + 6.0 * fbm(x / 70.0, y / 70.0, 0x5eed04u, 3), 45);
+        const double grey = 150 + 75 * cloud + 10 * grain;
+        double r = grey + 2, g = grey, b = grey + 3;
+        r = mix(r, 168, big * 0.85);
+        g = mix(g, 74, big * 0.85);
+        b = mix(b, 64, big * 0.85);
+        r = mix(r, 150, thin * 0.45);
+        g = mix(g, 95, thin * 0.45);
+        b = mix(b, 90, thin * 0.45);
+        return qRgb(clampByte(r), clampByte(g), clampByte(b));
+    });
 }
 
 // Statuary marble: nearly white with faint grey veins.
 QImage whiteMarble(int w, int h, int scale = 1)
 {
-    QImage image(w * scale, h * scale, QImage::Format_RGB32);
-    for (int row = 0; row < image.height(); ++row) {
-        const double y = unscaled(row, scale);
-        for (int column = 0; column < image.width(); ++column) {
-            const double x = unscaled(column, scale);
-            const double cloud = fbm(x / 60.0, y / 60.0, 0xb1a9c0u, 4);
-            const double v = vein(x * 0.02 - y * 0.015 + 6.0 * fbm(x / 50.0, y / 50.0, 0xb1a9c1u, 5), 30);
-            const double grey = 236 + 16 * cloud - 40 * v;
-            image.setPixel(column, row, qRgb(clampByte(grey), clampByte(grey - 1), clampByte(grey + 2)));
-        }
-    }
-    return image;
+    return texture(w, h, scale, [](double x, double y) {
+        const double cloud = fbm(x / 60.0, y / 60.0, 0xb1a9c0u, 4);
+        const double v = vein(x * 0.02 - y * 0.015 + 6.0 * fbm(x / 50.0, y / 50.0, 0xb1a9c1u, 5), 30);
+        const double grey = 236 + 16 * cloud - 40 * v;
+        return qRgb(clampByte(grey), clampByte(grey - 1), clampByte(grey + 2));
+    });
 }
 
 // ---------------------------------------------------------------- drawing
