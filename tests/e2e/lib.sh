@@ -1,6 +1,8 @@
 # Drives the real game on a private X server as a player would: sourced by
-# the end-to-end test and by scripts/screenshot.sh, once each run.
-# Expects: game (the program) and artifacts (where a failure's screenshot goes).
+# the end-to-end test, scripts/screenshot.sh and tests/install/screenshot_2x.sh,
+# once each run.
+# Expects: game (the program) and artifacts (where a failure's screenshot goes);
+# screen, the X server's screen, may be set too.
 
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
@@ -10,7 +12,9 @@ done
 unset DISPLAY
 work=$(mktemp -d)
 mkdir -p "$artifacts"
-rm -f "$artifacts/e2e-failure.png"
+# One name per script: two of them may run at once into one folder.
+failure_shot=$artifacts/$(basename "$0" .sh)-failure.png
+rm -f "$failure_shot"
 step="starting the X server"
 game_pid=""
 xvfb_pid=""
@@ -32,8 +36,8 @@ say() { echo "[$(basename "$0" .sh)] $*"; }
 fail() {
     echo "FAILED while $step: $*" >&2
     if [[ -n ${DISPLAY:-} ]]; then
-        import -window root "$artifacts/e2e-failure.png" 2>/dev/null \
-            && echo "screen at the failure: $artifacts/e2e-failure.png" >&2
+        import -window root "$failure_shot" 2>/dev/null \
+            && echo "screen at the failure: $failure_shot" >&2
         echo "windows on screen:" >&2
         xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r id; do
             echo "  $id $(xdotool getwindowname "$id" 2>/dev/null)" >&2
@@ -68,7 +72,7 @@ within() {
 
 # --- A private X server on a free display, without a window manager. ------
 display_known() { [[ -s $work/display ]] || { kill -0 "$xvfb_pid" 2>/dev/null || return 2; return 1; }; }
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 \
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "${screen:-1024x768x24}" \
     3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 within 15 display_known || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
@@ -81,7 +85,7 @@ export XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_SCALE_FACTOR QT_FONT_DPI
+unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_FONT_DPI
 
 # --- Windows, keys and the game process. -----------------------------------
 game_alive() {
