@@ -1,9 +1,10 @@
 # Run by `cmake --install`: creates the shared record directory, root:games
-# 2775, and makes the game setgid games (2755), so that every player can set
-# a record there, even one outside the group. Without root it only warns:
-# the game then keeps each player's records in their own home.
+# 2775, and makes the record helper setgid games (2755), so that every
+# player can set a record there, even one outside the group; the game itself
+# keeps the player's own rights. Without root it only warns: the game then
+# keeps each player's records in their own home.
 #
-# Expects VALTRINO_RECORD_DIR, VALTRINO_INSTALL_SETGID and valtrino_program.
+# Expects VALTRINO_RECORD_DIR, VALTRINO_INSTALL_SETGID and valtrino_helper.
 
 if(NOT "$ENV{DESTDIR}" STREQUAL "")
     # A staged install (a package build): ownership means nothing there and
@@ -14,7 +15,7 @@ endif()
 
 set(how_to "As root: mkdir -p ${VALTRINO_RECORD_DIR} && chown root:games ${VALTRINO_RECORD_DIR} && chmod 2775 ${VALTRINO_RECORD_DIR}")
 if(VALTRINO_INSTALL_SETGID)
-    string(APPEND how_to " && chown root:games ${valtrino_program} && chmod 2755 ${valtrino_program}")
+    string(APPEND how_to " && chown root:games ${valtrino_helper} && chmod 2755 ${valtrino_helper}")
 endif()
 
 execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -46,5 +47,5 @@ file(MAKE_DIRECTORY "${VALTRINO_RECORD_DIR}")
 # Files made inside inherit the group through the directory's own bit.
 own("${VALTRINO_RECORD_DIR}" 2775)
 if(VALTRINO_INSTALL_SETGID)
-    own("${valtrino_program}" 2755)
+    own("${valtrino_helper}" 2755)
 endif()
