@@ -10,7 +10,7 @@ packages=(
     # Only for the tests: a headless X server, keystrokes, screenshots.
     xvfb xauth xdotool x11-utils imagemagick
     # Only for the tests of the installed files and of the Debian package.
-    desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev
+    desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian
     # Only for the fuzz targets: clang's libFuzzer and sanitizer runtimes.
     clang libclang-rt-14-dev
 )
@@ -30,5 +30,7 @@ if ((EUID != 0)); then
     command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
     sudo=(sudo)
 fi
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+# Another installation may be under way; wait for it rather than fail.
+apt=(apt-get -q -o DPkg::Lock::Timeout=600)
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y "${missing[@]}"
