@@ -11,7 +11,7 @@ if (($# != 2)); then
     exit 2
 fi
 build=$1 id=$2
-for tool in cmake identify compare rsvg-convert appstreamcli xmllint; do
+for tool in cmake identify compare rsvg-convert appstreamcli xmllint groff; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
 done
 
@@ -25,20 +25,35 @@ DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 
     || { cat "$work/install.log" >&2; echo "FAILED: cmake --install" >&2; exit 1; }
 share=$stage/usr/share
 
-# --- The program: plain mode in a staged install; the group bit is for the
-# package to set, never a setgid-root file in a package's data.
-program=$stage/usr/bin/valtrino
-if [[ ! -x $program ]]; then
-    fail "no program at usr/bin/valtrino"
-elif [[ $(stat -c %a "$program") != 755 ]]; then
-    fail "staged program has mode $(stat -c %a "$program"), not 755"
+# --- The programs: plain mode in a staged install; the group bit is for
+# the package to set, never a setgid file in a package's data. The game is
+# a game's program; the record helper is private to it.
+program=$stage/usr/games/valtrino
+helper=$stage/usr/lib/games/valtrino/valtrino-record
+for file in "$program" "$helper"; do
+    if [[ ! -x $file ]]; then
+        fail "no program at ${file#"$stage"/}"
+    elif [[ $(stat -c %a "$file") != 755 ]]; then
+        fail "staged ${file#"$stage"/} has mode $(stat -c %a "$file"), not 755"
+    fi
+done
+[[ ! -e $stage/usr/bin/valtrino ]] || fail "a program in usr/bin: a game's goes in usr/games"
+# What Debian asks of every package: a manual page for the program, the
+# copyright and the changelog, compressed without a time stamp.
+for file in usr/share/man/man6/valtrino.6.gz usr/share/doc/valtrino/changelog.gz usr/share/doc/valtrino/copyright; do
+    [[ -f $stage/$file ]] || fail "no $file"
+done
+if [[ -f $stage/usr/share/man/man6/valtrino.6.gz ]]; then
+    zcat "$stage/usr/share/man/man6/valtrino.6.gz" | grep -q '^\.TH VALTRINO 6 ' || fail "valtrino.6.gz is no section 6 page"
+    warnings=$(zcat "$stage/usr/share/man/man6/valtrino.6.gz" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1)
+    [[ -z $warnings ]] || fail "the manual page has warnings: $warnings"
 fi
 # Nothing may land outside the prefix: the record directory is made at
 # installation time, not shipped.
 outside=$(cd "$stage" && find . -mindepth 1 -maxdepth 1 ! -name usr)
 [[ -z $outside ]] || fail "installed outside /usr: $outside"
 
-# --- The menu entry: found by its id, starts the program from PATH, names
+# --- The menu entry: found by its id, starts the installed program, names
 # an icon that the theme holds.
 desktop=$share/applications/$id.desktop
 if [[ ! -f $desktop ]]; then
@@ -46,7 +61,7 @@ if [[ ! -f $desktop ]]; then
 else
     entry() { sed -n "s/^$1=//p" "$desktop" | head -n 1; }
     exec_line=$(entry Exec)
-    [[ $exec_line == valtrino* && $exec_line != */* ]] || fail "Exec is '$exec_line', not the bare program name"
+    [[ $exec_line == /usr/games/valtrino ]] || fail "Exec is '$exec_line', not the installed program"
     [[ $(entry Icon) == "$id" ]] || fail "Icon is '$(entry Icon)', not $id"
     [[ $(entry Categories) == "Education;Game;" ]] || fail "Categories is '$(entry Categories)'"
     [[ -n $(entry Comment) ]] || fail "no Comment"
@@ -104,7 +119,7 @@ elif ! grep -q 'Not installing as root' "$work/user.log"; then
     cat "$work/user.log" >&2
     fail "an install without root gave no warning about the record directory"
 fi
-[[ $(stat -c %a "$work/user/bin/valtrino") == 755 ]] || fail "an install without root changed the program's mode"
+[[ $(stat -c %a "$work/user/games/valtrino") == 755 ]] || fail "an install without root changed the program's mode"
 
 ((failures == 0)) || exit 1
 echo "installed tree is complete"
