@@ -1,171 +1,247 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it as a teacher would, lets a player
-# who is not in the games group start the installed game on a private X
-# server, and removes the package again. Runs as root only; leaves the
-# machine as it found it.
-# Usage: package.sh BUILD_DIR RECORD_DIR
+# Builds the Debian package for the shared record directory, checks it with
+# lintian, installs it over a 1.0 package as a teacher would upgrade, lets a
+# player outside the games group play the installed game on a private X
+# server (with a hostile Qt plugin in the way) and set the shared record,
+# and removes the package again. Runs as root only; leaves the machine as it
+# found it, records included.
+# Usage: package.sh SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN
 set -euo pipefail
 
-if (($# != 2)); then
-    echo "usage: $0 BUILD_DIR RECORD_DIR" >&2
+if (($# != 3)); then
+    echo "usage: $0 SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN" >&2
     exit 2
 fi
-build=$(cd "$1" && pwd) records=$2
+source_dir=$(cd "$1" && pwd) artifacts=$2 hostile_plugin=$3
+records=/var/games/valtrino
+program=/usr/games/valtrino
+helper=/usr/lib/games/valtrino/valtrino-record
+old_program=/usr/bin/valtrino
 skip() { echo "SKIPPED: $*"; exit 77; }
 ((EUID == 0)) || skip "installing a package needs root"
-for tool in cpack dpkg-deb dpkg-shlibdeps apt-get Xvfb xdotool setpriv; do
+for tool in cmake ninja cpack dpkg-buildflags dpkg-deb dpkg-shlibdeps apt-get lintian Xvfb xdotool setpriv readelf; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
 done
 # A teacher's copy is never replaced by a test.
 if [[ $(dpkg-query -W -f='${Status}' valtrino 2>/dev/null || true) == *installed* ]]; then
     skip "the valtrino package is installed on this machine"
 fi
-[[ ! -e /usr/bin/valtrino ]] || skip "/usr/bin/valtrino exists outside any package"
+for path in "$program" "$old_program" "$helper"; do
+    [[ ! -e $path ]] || skip "$path exists outside any package"
+done
+dpkg-statoverride --list "$old_program" >/dev/null 2>&1 && skip "$old_program has a dpkg-statoverride"
+dpkg-statoverride --list "$helper" >/dev/null 2>&1 && skip "$helper has a dpkg-statoverride"
 
-work=$(mktemp -d)
-chmod 755 "$work"
-xvfb_pid="" game_pid="" installed=0
-# The record directory may hold real records: remember it to restore it.
+# Reachable by the player, wherever the build tree lies.
+pkgwork=$(mktemp -d)
+chmod 755 "$pkgwork"
+installed=0
+games_gid=$(getent group games | cut -d: -f3)
+# The record directory may hold real records: they are put back byte for
+# byte, with the directory's owner and mode.
 records_before=""
 if [[ -d $records ]]; then
     records_before=$(stat -c '%u:%g %a' "$records")
-    (cd "$records" && ls -A) >"$work/records-before"
+    cp -a "$records" "$pkgwork/records-before"
 fi
 
-cleanup() {
+package_cleanup() {
     set +e
-    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    ((installed)) && dpkg --purge valtrino >/dev/null 2>&1
-    if [[ -n $records_before && -d $records ]]; then
-        # Only what the test made goes; the records found are kept.
-        (cd "$records" && ls -A) | grep -vxFf "$work/records-before" | while read -r name; do
-            rm -f -- "$records/$name"
-        done
+    if ((installed)); then
+        dpkg --purge valtrino >/dev/null 2>&1
+    fi
+    dpkg-statoverride --remove "$old_program" >/dev/null 2>&1
+    dpkg-statoverride --remove "$helper" >/dev/null 2>&1
+    rm -rf -- "$records"
+    if [[ -n $records_before ]]; then
+        cp -a "$pkgwork/records-before" "$records"
         chown "${records_before% *}" "$records"
         chmod g-s "$records"
         chmod "${records_before#* }" "$records"
-    elif [[ -z $records_before && -d $records ]]; then
-        rm -rf -- "$records"
     fi
-    rm -rf "$work"
+    rm -rf "$pkgwork"
 }
-trap cleanup EXIT
+trap package_cleanup EXIT
 fail() {
     echo "FAILED: $*" >&2
-    for log in "$work"/*.log; do
-        [[ -f $log ]] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; } >&2
+    for log in "$pkgwork"/*.log; do
+        [[ -f $log ]] && { echo "--- $(basename "$log")"; tail -n 30 "$log"; } >&2
     done
     exit 1
 }
 say() { echo "[package] $*"; }
+mode_of() { stat -c '%U:%G %a' "$1"; }
 
-# --- Build the package. ----------------------------------------------------
+# --- Build the package, for the shared directory a real install uses. -------
 say "building the package"
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/cpack" >"$work/cpack.log" 2>&1 \
-    || fail "cpack -G DEB"
-deb=$(find "$work/cpack" -maxdepth 1 -name 'valtrino_*.deb' | head -n 1)
+build=$pkgwork/build
+bash "$source_dir/dist/build-package.sh" "$build" -DVALTRINO_RECORD_DIR="$records" >"$pkgwork/build.log" 2>&1 \
+    || fail "building the package"
+deb=$(find "$build" -maxdepth 1 -name 'valtrino_*.deb' | head -n 1)
 [[ -n $deb ]] || fail "cpack made no valtrino_*.deb"
 
+# --- What Debian's own checker says. -----------------------------------------
+say "lintian $(basename "$deb")"
+lintian --allow-root --tag-display-limit 0 "$deb" >"$pkgwork/lintian.log" 2>&1 || true
+if grep -E '^[EW]: ' "$pkgwork/lintian.log"; then
+    fail "lintian reports errors or warnings"
+fi
+
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 libc6 fonts-liberation fonts-lato; do
+for needed in libqt6widgets6 libc6 fonts-liberation fonts-lato; do
     [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
-# No set-id bit in the package's files: the group is given by postinst.
-dpkg-deb -c "$deb" >"$work/contents.log"
-grep -q ' ./usr/bin/valtrino$' "$work/contents.log" || fail "the package has no /usr/bin/valtrino"
-grep -q '^-rwxr-xr-x root/root .* ./usr/bin/valtrino$' "$work/contents.log" \
-    || fail "/usr/bin/valtrino is not plain 0755 root:root in the package"
-grep -q ' ./var/' "$work/contents.log" && fail "the package ships the record directory itself"
-
-# --- Install it as a teacher would. ------------------------------------------
-say "installing $(basename "$deb")"
-installed=1
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$work/apt-install.log" 2>&1 \
-    || fail "apt-get install"
-[[ $(stat -c '%U:%G %a' /usr/bin/valtrino) == "root:games 2755" ]] \
-    || fail "/usr/bin/valtrino is $(stat -c '%U:%G %a' /usr/bin/valtrino), not root:games 2755"
-[[ $(stat -c '%U:%G %a' "$records") == "root:games 2775" ]] \
-    || fail "$records is $(stat -c '%U:%G %a' "$records"), not root:games 2775"
-
-# --- A player outside the games group starts the installed game. ------------
-say "starting the installed game as a player outside the games group"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start"
-export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
-
-player=nobody
-player_home=$work/home
-mkdir -p "$player_home" "$work/runtime"
-chown "$player" "$player_home" "$work/runtime"
-chmod 700 "$work/runtime"
-id -nG "$player" | grep -qw games && fail "$player is in the games group: no test of the group bit"
-setpriv --reuid="$player" --regid="$(id -g "$player")" --clear-groups \
-    env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" HOME="$player_home" XDG_RUNTIME_DIR="$work/runtime" \
-    LANG=C.UTF-8 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb /usr/bin/valtrino >"$work/game.log" 2>&1 &
-game_pid=$!
-
-# The first dialogue asks the name; the window only comes after the rest.
-first=$(timeout 20 xdotool search --sync --onlyvisible --name '^Valtrino$' 2>/dev/null | head -n 1) \
-    || fail "the first dialogue \"Valtrino\" did not map"
-say "the dialogue maps (window $first)"
-answer() {
-    local id
-    id=$(timeout 10 xdotool search --sync --onlyvisible --name '^Valtrino$' 2>/dev/null | head -n 1) \
-        || fail "no dialogue to answer"
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    [[ -z $1 ]] || xdotool type --delay 30 "$1"
-    xdotool key Return
-    # The next dialogue is another window: wait for this one to go.
-    for _ in $(seq 100); do
-        xdotool search --onlyvisible --name '^Valtrino$' 2>/dev/null | grep -qx "$id" || return 0
-        sleep 0.05
-    done
-    fail "the dialogue $id stayed open"
-}
-answer Prova
-answer ""
-answer ""
-answer 50
-timeout 20 xdotool search --sync --onlyvisible --name '^Valtrino Settembre 2022$' >/dev/null 2>&1 \
-    || fail "the main window did not map"
-
-# By now the game has chosen where records live: the shared directory, not
-# the player's own, though the player is not in the group.
-[[ ! -e $player_home/.local/share/valtrino ]] \
-    || fail "the player's records went to their home, not to $records"
-for file in punt.txt nom.txt; do
-    [[ -f $records/$file ]] || fail "no $records/$file"
-    owner=$(stat -c '%G %a' "$records/$file")
-    if ! grep -qx "$file" "$work/records-before" 2>/dev/null; then
-        [[ $owner == "games 664" ]] || fail "$records/$file is $owner, not group games 664"
-    fi
+dpkg-deb -c "$deb" >"$pkgwork/contents.log"
+for path in "$program" "$helper"; do
+    grep -q "^-rwxr-xr-x root/root .* \.$path\$" "$pkgwork/contents.log" \
+        || fail "$path is not a plain 0755 root:root file of the package"
 done
-kill "$game_pid"
-wait "$game_pid" 2>/dev/null || true
-game_pid=""
+grep -q " \.$old_program\$" "$pkgwork/contents.log" && fail "the package still ships $old_program"
+grep -q ' ./var/' "$pkgwork/contents.log" && fail "the package ships the record directory itself"
+
+# --- Upgrade over 1.0, whose game was itself setgid games, with an
+# administrator's override that took that bit away. ---------------------------
+say "installing a 1.0 package, as the previous release did"
+old=$pkgwork/old
+mkdir -p "$old/DEBIAN" "$old/usr/bin"
+cat >"$old/DEBIAN/control" <<CONTROL
+Package: valtrino
+Version: 1.0
+Architecture: $(dpkg --print-architecture)
+Maintainer: Valtrino <valtrino@valtrino.example>
+Section: games
+Priority: optional
+Description: Roman numerals game for the classroom, in Italian
+ The previous release, as far as an upgrade is concerned.
+CONTROL
+# 1.0's postinst, as it was.
+cat >"$old/DEBIAN/postinst" <<'POSTINST'
+#!/bin/sh
+set -e
+own() {
+    if ! dpkg-statoverride --list "$2" >/dev/null 2>&1; then
+        chown root:games "$2"
+        chmod "$1" "$2"
+    fi
+}
+if [ "$1" = configure ]; then
+    mkdir -p /var/games/valtrino
+    own 2775 /var/games/valtrino
+    own 2755 /usr/bin/valtrino
+fi
+POSTINST
+printf '#!/bin/sh\nexit 0\n' >"$old$old_program"
+chmod 755 "$old/DEBIAN/postinst" "$old$old_program"
+dpkg-deb --root-owner-group --build "$old" "$pkgwork/valtrino_1.0.deb" >"$pkgwork/old.log" 2>&1 \
+    || fail "building the 1.0 package"
+installed=1
+dpkg -i "$pkgwork/valtrino_1.0.deb" >>"$pkgwork/old.log" 2>&1 || fail "installing 1.0"
+[[ $(mode_of "$old_program") == "root:games 2755" ]] || fail "1.0 did not make $old_program setgid"
+printf '2\r\n' >"$records/punt.txt"
+printf 'Ugo\r\n' >"$records/nom.txt"
+# The README of 1.0 advised this to whoever wanted no group bit.
+dpkg-statoverride --update --add root root 0755 "$old_program"
+
+say "upgrading to $(basename "$deb")"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
+    || fail "apt-get install over 1.0"
+[[ $(dpkg-query -W -f='${Version}' valtrino) == 1.1 ]] || fail "the upgrade did not install 1.1"
+[[ ! -e $old_program ]] || fail "$old_program is still there after the upgrade"
+[[ $(mode_of "$records") == "root:games 2775" ]] || fail "$records is $(mode_of "$records") after the upgrade"
+[[ $(cat "$records/punt.txt") == $'2\r' && $(cat "$records/nom.txt") == $'Ugo\r' ]] \
+    || fail "the upgrade changed the records"
+dpkg-statoverride --list "$old_program" >/dev/null && fail "the override of the removed $old_program is left"
+[[ $(dpkg-statoverride --list "$helper") == "root root 0755 $helper" ]] \
+    || fail "the administrator's choice of no group bit did not pass to $helper"
+[[ $(mode_of "$helper") == "root:root 755" ]] || fail "$helper is $(mode_of "$helper") under the override"
+
+# Without the override, the package's own arrangement.
+dpkg-statoverride --remove "$helper"
+dpkg-reconfigure -f noninteractive valtrino >"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
+[[ $(mode_of "$helper") == "root:games 2755" ]] || fail "$helper is $(mode_of "$helper"), not root:games 2755"
+
+# Of everything installed, only the helper is set-id, and it links no Qt.
+while read -r path; do
+    [[ -f $path && ! -L $path ]] || continue
+    if [[ -u $path || -g $path ]]; then
+        [[ $path == "$helper" ]] || fail "$path is set-id"
+    fi
+done < <(dpkg -L valtrino)
+readelf -d "$helper" | grep -i 'NEEDED.*qt' && fail "$helper links Qt"
+readelf -d "$program" | grep -q 'NEEDED.*libQt6Widgets' || fail "$program does not link Qt: the wrong file?"
+
+# --- A player outside the games group, with a hostile plugin on the path. ---
+player=nobody
+player_home=$pkgwork/home
+mkdir -p "$player_home" "$pkgwork/runtime" "$pkgwork/plugins/styles"
+cp "$hostile_plugin" "$pkgwork/plugins/styles/"
+chown "$player" "$player_home" "$pkgwork/runtime"
+chmod 700 "$pkgwork/runtime"
+id -nG "$player" | grep -qw games && fail "$player is in the games group: no test of the group bit"
+note=$player_home/hostile-note
+cat >"$pkgwork/as-player" <<WRAPPER
+#!/bin/sh
+exec setpriv --reuid=$player --regid=$(id -g "$player") --clear-groups \\
+    env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games DISPLAY="\$DISPLAY" \\
+    HOME="$player_home" XDG_RUNTIME_DIR="$pkgwork/runtime" LANG=C.UTF-8 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb \\
+    QT_PLUGIN_PATH="$pkgwork/plugins" QT_STYLE_OVERRIDE=ostile \\
+    HOSTILE_TARGET="$records/ostile" HOSTILE_NOTE="$note" valtrino
+WRAPPER
+chmod 755 "$pkgwork/as-player"
+
+say "a player outside the games group plays the installed game"
+game=$pkgwork/as-player
+source "$source_dir/tests/e2e/lib.sh"
+trap 'cleanup; package_cleanup' EXIT
+
+start_to_main "Niccolò" 2
+step="checking the game's process"
+[[ $(readlink "/proc/$game_pid/exe") == "$program" ]] || fail "the process is $(readlink "/proc/$game_pid/exe")"
+ids=$(grep -E '^(Gid|Groups):' "/proc/$game_pid/status")
+say "the game runs with: $(tr '\n\t' '  ' <<<"$ids")"
+for id in $(sed 's/^[A-Za-z]*://' <<<"$ids"); do
+    [[ $id != "$games_gid" ]] || fail "the game holds the games group: $ids"
+done
+[[ -f $note ]] || fail "the hostile plugin was never loaded: no test of it"
+say "the hostile plugin says: $(cat "$note")"
+[[ ! -e $records/ostile ]] || fail "the hostile plugin created $records/ostile"
+
+answer 1 Return
+answer 1 Return
+answer 1
+key alt+x
+dialog "Ciao a presto..."
+key Return
+dialog "Ok ho registrato il tuo record"
+key Return
+await_exit
+step="checking the shared record"
+printf '3\r\n' | cmp -s - "$records/punt.txt" || fail "punt.txt holds $(od -c "$records/punt.txt")"
+printf 'Niccol\xf2\r\n' | cmp -s - "$records/nom.txt" || fail "nom.txt holds $(od -c "$records/nom.txt")"
+for file in punt.txt nom.txt; do
+    [[ $(stat -c '%G %a' "$records/$file") == "games 664" ]] || fail "$file is $(stat -c '%G %a' "$records/$file")"
+done
+[[ ! -e $player_home/.local/share/valtrino ]] || fail "the player's record went to their home"
+[[ $(cd "$records" && ls -A | tr '\n' ' ') == "nom.txt punt.txt " ]] || fail "$records holds more than the records"
 
 # --- Remove it again. -------------------------------------------------------
 say "removing the package"
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -q valtrino >"$work/apt-remove.log" 2>&1 \
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -q valtrino >"$pkgwork/apt-remove.log" 2>&1 \
     || fail "apt-get remove"
-[[ ! -e /usr/bin/valtrino ]] || fail "/usr/bin/valtrino is still there after removal"
+for path in "$program" "$helper"; do
+    [[ ! -e $path ]] || fail "$path is still there after removal"
+done
 [[ -d $records ]] || fail "removal without purge deleted the records"
-# Purge keeps a directory with records in it.
-dpkg --purge valtrino >"$work/purge.log" 2>&1 || fail "dpkg --purge"
+# Purge keeps a directory with records in it...
+dpkg --purge valtrino >"$pkgwork/purge.log" 2>&1 || fail "dpkg --purge"
 installed=0
 [[ -f $records/punt.txt ]] || fail "purge deleted the records"
 # ...and removes it once empty.
-if [[ -z $records_before ]]; then
-    rm -f "$records/punt.txt" "$records/nom.txt"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$work/apt-install2.log" 2>&1 \
-        || fail "second apt-get install"
-    installed=1
-    dpkg --purge valtrino >"$work/purge2.log" 2>&1 || fail "second dpkg --purge"
-    installed=0
-    [[ ! -e $records ]] || fail "purge left the empty $records"
-fi
-say "package built, installed, played and removed"
+rm -f "$records/punt.txt" "$records/nom.txt"
+installed=1
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/apt-install2.log" 2>&1 \
+    || fail "second apt-get install"
+dpkg --purge valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
+installed=0
+[[ ! -e $records ]] || fail "purge left the empty $records"
+say "package built, checked, upgraded, played and removed"
