@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -70,7 +72,8 @@ const std::array<Control, 28> definition = {{
      rgb(0x00C0C0), Disabled, u"Go", {}},
     {"cmdExit1", Kind::GraphicalButton, 6600, 4920, 1815, 1095, 0, u"E&xit", SansBold8, System, rgb(0xFF8000), 0,
      u"Ti prego resta ancora, forse riuscirai a fare il record", {}},
-    {"Command1", Kind::Button, 4080, 5040, 855, 615, 11, u"Command1", None, System, System, 0, nullptr, {}},
+    {"Command1", Kind::Button, 4080, 5040, 855, 615, 11, u"Command1", {"MS Sans Serif", 7.5, 400, false}, System,
+     System, 0, nullptr, {}},
     {"Picture2", Kind::PictureBox, 1920, 1680, 1140, 1335, 24, nullptr, None, System, System, Border, nullptr,
      {77, 86}},
     {"Picture1", Kind::PictureBox, 2160, 2040, 4800, 3000, 23, nullptr, None, System, System, AutoSize | Hidden,
@@ -458,8 +461,15 @@ void WindowTest::controlLooksAsDefined()
         QCOMPARE(widget->font().weight(), row.face.weight);
         QCOMPARE(resolved.weight(), row.face.weight);
         QCOMPARE(resolved.italic(), row.face.italic);
-    } else if (row.kind == Kind::Button) {
-        QCOMPARE(widget->font(), QApplication::font(widget));
+    }
+    if (auto *button = qobject_cast<QPushButton *>(widget); button && row.kind == Kind::Button) {
+        // The caption shows whole between the button's edges.
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        QVERIFY2(needed <= room.width(), qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room.width())));
+        QVERIFY(button->fontMetrics().height() <= room.height());
     }
 
     const QPalette system = QApplication::palette(widget);
