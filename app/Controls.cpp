@@ -43,9 +43,12 @@ void CaptionLabel::fitCaption()
 {
     const QFontMetrics metrics(font());
     const QStringList lines = text().split(u'\n');
+    // An empty line is as wide as a blank: an empty caption keeps a box
+    // the player can see, not a sliver of border.
+    const int blank = metrics.horizontalAdvance(u' ');
     int width = 0;
     for (const QString &line : lines)
-        width = qMax(width, metrics.horizontalAdvance(line));
+        width = qMax(width, line.isEmpty() ? blank : metrics.horizontalAdvance(line));
     const int border = 2 * frameWidth();
     resize(width + border, int(lines.size()) * metrics.lineSpacing() + border);
 }

@@ -16,8 +16,9 @@
 // little help to behave like the game expects.
 
 // A caption painted on the window. With auto-size it keeps its top-left
-// corner and takes the size of its text; without, it wraps at blanks and
-// cuts off what does not fit. Line ends in the caption show as line breaks.
+// corner and takes the size of its text, an empty line counting as one
+// blank wide; without, it wraps at blanks and cuts off what does not fit.
+// Line ends in the caption show as line breaks.
 class CaptionLabel : public QLabel
 {
     Q_OBJECT

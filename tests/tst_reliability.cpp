@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 
 #include <csignal>
@@ -42,6 +43,51 @@ qsizetype openHandles()
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
 }
 
+// One game played to its end by the helper, in the program's own event loop.
+struct Ending
+{
+    bool finished = false;
+    int status = -1;
+    QStringList messages;
+    QString report; // the report dialogue's title and text; empty: none shown
+    QString end;    // the clock text and the ticks counted at the end
+    QByteArray score;
+    QByteArray name;
+};
+
+Ending playToTheEnd(const QString &how, const QString &fault)
+{
+    GameFixture game;
+    game.putRecord("punt.txt", "1\r\n");
+    game.putRecord("nom.txt", "Bea\r\n");
+    const QString directory = game.directory.path();
+    QStringList arguments{directory, QStringLiteral("Dario"), QStringLiteral("3"), how};
+    if (fault == u"full disk")
+        arguments << QStringLiteral("full-disk");
+    if (fault == u"read-only directory")
+        QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+
+    QProcess helper;
+    helper.start(QStringLiteral(GAME_END_HELPER), arguments);
+    Ending ending;
+    ending.finished = helper.waitForFinished(90000) && helper.exitStatus() == QProcess::NormalExit;
+    ending.status = helper.exitCode();
+    QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const QString &line : QString::fromUtf8(helper.readAllStandardOutput()).split(u'\n')) {
+        if (line.startsWith(u"msg:"))
+            ending.messages << line.mid(4);
+        else if (line.startsWith(u"report:"))
+            ending.report = line.mid(7).replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+        else if (line.startsWith(u"end:"))
+            ending.end = line.mid(4);
+    }
+    // The start-up's two messages come first, then the game end's.
+    ending.messages = ending.messages.mid(2);
+    ending.score = game.record("punt.txt");
+    ending.name = game.record("nom.txt");
+    return ending;
+}
+
 void scoreRight(GameFixture &game, int count)
 {
     for (int i = 0; i < count; ++i) {
@@ -65,6 +111,8 @@ private slots:
     void fullDiskKeepsThePreviousRecordWhole();
     void readOnlyDirectoryKeepsThePreviousRecordWhole();
     void removedDirectoryEndsInTheReport();
+    void timeUpEndsTheGameAsPressingExitDoes_data();
+    void timeUpEndsTheGameAsPressingExitDoes();
     void timeUpWhileTheNewGameQuestionIsOpenWaitsForTheAnswer_data();
     void timeUpWhileTheNewGameQuestionIsOpenWaitsForTheAnswer();
     void closingTheWindowWhileADialogueIsOpenDoesNothing();
@@ -254,6 +302,51 @@ void ReliabilityTest::removedDirectoryEndsInTheReport()
     QVERIFY(QDir(game.directory.path()).removeRecursively());
     const int error = runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); });
     QVERIFY2(error == 76 || error == 53, qPrintable(QString::number(error)));
+}
+
+void ReliabilityTest::timeUpEndsTheGameAsPressingExitDoes_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QByteArray>("score");
+    QTest::addColumn<QByteArray>("name");
+    const QString goodbye = QStringLiteral("Ciao a presto...");
+    QTest::newRow("record beaten") << QString() << 0
+                                   << QStringList{goodbye, QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\"")}
+                                   << QByteArray("3\r\n") << QByteArray("Dario\r\n");
+    QTest::newRow("full disk") << "full disk" << 61 << QStringList{goodbye} << QByteArray("1\r\n")
+                               << QByteArray("Bea\r\n");
+    QTest::newRow("read-only directory") << "read-only directory" << 70 << QStringList{goodbye}
+                                         << QByteArray("1\r\n") << QByteArray("Bea\r\n");
+}
+
+// When the countdown runs out on a beaten record, real ticks of Timer1
+// store it, or end in the report with the error's number, exactly as a
+// real press of cmdExit1 does.
+void ReliabilityTest::timeUpEndsTheGameAsPressingExitDoes()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, status);
+    QFETCH(QStringList, messages);
+    QFETCH(QByteArray, score);
+    QFETCH(QByteArray, name);
+    if (fault == u"read-only directory" && ::geteuid() == 0)
+        QSKIP("root writes anywhere; the suite runs this again as an ordinary user");
+
+    const Ending pressed = playToTheEnd(QStringLiteral("button"), fault);
+    const Ending timeUp = playToTheEnd(QStringLiteral("clock"), fault);
+    for (const Ending *ending : {&pressed, &timeUp}) {
+        QVERIFY(ending->finished);
+        QCOMPARE(ending->status, status);
+        QCOMPARE(ending->messages, messages);
+        QCOMPARE(ending->report, status == 0 ? QString() : runtime::applicationTitle + u'|' + runtime::errorReport(status));
+        QCOMPARE(ending->score, score);
+        QCOMPARE(ending->name, name);
+    }
+    QCOMPARE(pressed.end, QStringLiteral("00:15:00|0"));
+    // The 900th tick shows 00:00:00; the next one ends the game.
+    QCOMPARE(timeUp.end, QStringLiteral("00:00:00|900"));
 }
 
 void ReliabilityTest::timeUpWhileTheNewGameQuestionIsOpenWaitsForTheAnswer_data()

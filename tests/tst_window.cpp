@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -70,7 +72,8 @@ const std::array<Control, 28> definition = {{
      rgb(0x00C0C0), Disabled, u"Go", {}},
     {"cmdExit1", Kind::GraphicalButton, 6600, 4920, 1815, 1095, 0, u"E&xit", SansBold8, System, rgb(0xFF8000), 0,
      u"Ti prego resta ancora, forse riuscirai a fare il record", {}},
-    {"Command1", Kind::Button, 4080, 5040, 855, 615, 11, u"Command1", None, System, System, 0, nullptr, {}},
+    {"Command1", Kind::Button, 4080, 5040, 855, 615, 11, u"Command1", {"MS Sans Serif", 7.5, 400, false}, System,
+     System, 0, nullptr, {}},
     {"Picture2", Kind::PictureBox, 1920, 1680, 1140, 1335, 24, nullptr, None, System, System, Border, nullptr,
      {77, 86}},
     {"Picture1", Kind::PictureBox, 2160, 2040, 4800, 3000, 23, nullptr, None, System, System, AutoSize | Hidden,
@@ -217,9 +220,9 @@ struct Game
     QTemporaryDir dir;
     Tavola tavola{services, records::Location{dir.path(), dir.path()}};
 
-    Game()
+    explicit Game(const QString &name = QStringLiteral("Anna"))
     {
-        services.texts << QStringLiteral("Anna") << QStringLiteral("50");
+        services.texts << name << QStringLiteral("50");
         services.window = &tavola;
         tavola.Show();
     }
@@ -258,8 +261,12 @@ void deleteWhatWasUnloaded()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// The player's name is cancelled at the first load, left empty after a
+// named game, and typed after a cancelled one.
 enum Load { FirstLoad, ReloadByCode, ReloadByNext };
 const char *const loadNames[] = {"at first load", "after a reload", "after a reload by Nuovo gioco"};
+const QString firstNames[] = {QString(), QStringLiteral("Anna"), QString()};
+const QString reloadNames[] = {QString(), QStringLiteral(""), QStringLiteral("Carla")};
 
 } // namespace
 
@@ -310,22 +317,22 @@ private:
 
 void WindowTest::initTestCase()
 {
-    for (auto &game : m_loads)
-        game = std::make_unique<Game>();
+    for (int load : {FirstLoad, ReloadByCode, ReloadByNext})
+        m_loads[load] = std::make_unique<Game>(firstNames[load]);
 
     Game &byCode = loaded(ReloadByCode);
     byCode.answer(QStringLiteral("0"));
     byCode.tavola.setWindowTitle(QStringLiteral("Valtrino"));
     byCode.tavola.Unload();
     deleteWhatWasUnloaded();
-    byCode.services.texts << QStringLiteral("Bruno") << QStringLiteral("20");
+    byCode.services.texts << reloadNames[ReloadByCode] << QStringLiteral("20");
     byCode.tavola.Show();
 
     Game &byNext = loaded(ReloadByNext);
     byNext.answer(QStringLiteral("0"));
     byNext.tavola.setWindowTitle(QStringLiteral("Valtrino"));
     byNext.services.answers << runtime::Services::Yes;
-    byNext.services.texts << QStringLiteral("Carla") << QStringLiteral("30");
+    byNext.services.texts << reloadNames[ReloadByNext] << QStringLiteral("30");
     byNext.item(QStringLiteral("Next"))->trigger();
     deleteWhatWasUnloaded();
 
@@ -333,6 +340,10 @@ void WindowTest::initTestCase()
         QVERIFY(game->tavola.isLoaded());
         QVERIFY(game->services.texts.isEmpty());
     }
+    QVERIFY(loaded(FirstLoad).control<CaptionLabel>(QStringLiteral("lblnome1"))->caption().isEmpty());
+    QVERIFY(loaded(ReloadByCode).control<CaptionLabel>(QStringLiteral("lblnome1"))->caption().isEmpty());
+    QCOMPARE(loaded(ReloadByNext).control<CaptionLabel>(QStringLiteral("lblnome1"))->caption(),
+             QStringLiteral("Carla"));
 }
 
 void WindowTest::cleanupTestCase()
@@ -399,14 +410,19 @@ void WindowTest::controlSitsWhereDefined()
 
     const QRect table = pixels(row);
     if (row.kind == Kind::Label && (row.traits & AutoSize)) {
-        // Auto-size keeps the corner and fits the caption inside the border.
+        // Auto-size keeps the corner and takes the caption's size inside the
+        // border; an empty line (an empty name, empty record files) is one
+        // blank wide, so the box never shrinks to its border alone.
         auto *label = static_cast<CaptionLabel *>(widget);
         QCOMPARE(widget->pos(), table.topLeft());
         const QFontMetrics metrics(widget->font());
-        const QStringList lines = label->caption().split(u'\n');
+        const QStringList lines = label->text().split(u'\n');
+        int width = 0;
         for (const QString &line : lines)
-            QVERIFY2(label->contentsRect().width() >= metrics.horizontalAdvance(line), qPrintable(line));
-        QVERIFY(label->contentsRect().height() >= int(lines.size()) * metrics.lineSpacing());
+            width = qMax(width, metrics.horizontalAdvance(line.isEmpty() ? QStringLiteral(" ") : line));
+        QVERIFY(width > 0);
+        QCOMPARE(label->contentsRect().size(), QSize(width, int(lines.size()) * metrics.lineSpacing()));
+        QCOMPARE(label->size() - label->contentsRect().size(), row.traits & Border ? QSize(4, 4) : QSize(0, 0));
     } else if (row.kind == Kind::PictureBox && (row.traits & AutoSize)) {
         QCOMPARE(widget->geometry(), QRect(table.topLeft(), row.picture));
     } else {
@@ -445,8 +461,15 @@ void WindowTest::controlLooksAsDefined()
         QCOMPARE(widget->font().weight(), row.face.weight);
         QCOMPARE(resolved.weight(), row.face.weight);
         QCOMPARE(resolved.italic(), row.face.italic);
-    } else if (row.kind == Kind::Button) {
-        QCOMPARE(widget->font(), QApplication::font(widget));
+    }
+    if (auto *button = qobject_cast<QPushButton *>(widget); button && row.kind == Kind::Button) {
+        // The caption shows whole between the button's edges.
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        QVERIFY2(needed <= room.width(), qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room.width())));
+        QVERIFY(button->fontMetrics().height() <= room.height());
     }
 
     const QPalette system = QApplication::palette(widget);
