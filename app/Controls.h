@@ -17,8 +17,9 @@
 
 // A caption painted on the window. With auto-size it keeps its top-left
 // corner and takes the size of its text, an empty line counting as one
-// blank wide; without, it wraps at blanks and cuts off what does not fit.
-// Line ends in the caption show as line breaks.
+// blank wide, and an empty caption the size the window's definition gives
+// it; without, it wraps at blanks and cuts off what does not fit. Line ends
+// in the caption show as line breaks.
 class CaptionLabel : public QLabel
 {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
 
     void setAutoSize(bool autoSize);
     bool autoSize() const { return m_autoSize; }
+    void setEmptySize(const QSize &size) { m_emptySize = size; }
     void setBorder(bool border);
 
 private:
@@ -37,6 +39,7 @@ private:
 
     QString m_caption;
     bool m_autoSize = false;
+    QSize m_emptySize;
 };
 
 // The answer box: every typed character goes through keyPress before the

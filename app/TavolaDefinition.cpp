@@ -262,6 +262,7 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
             label->setAutoFillBackground(true);
             setColour(label, QPalette::Window, definition.backColour);
         }
+        label->setEmptySize(pixels(definition.twips).size());
         label->setCaption(text(definition.text));
         widget = label;
         break;
