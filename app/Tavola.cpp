@@ -178,8 +178,7 @@ void Tavola::Form_Load()
 
     windowsDir = GetSystemDir();
     fileNo = records::FreeFile();
-    records::createIfAbsent(records::scorePath(windowsDir));
-    records::createIfAbsent(records::namePath(windowsDir));
+    records::createFiles(m_recordLocation, windowsDir);
 
     QString scoreFile = records::scorePath(windowsDir);
     lblpunti->setCaption(Leggifiletxt(scoreFile));
@@ -319,21 +318,14 @@ void Tavola::cmdExit1_Click()
     if (stored >= current)
         m_services.EndProgram();
 
-    bool better = false;
-    {
-        records::RecordLock lock(windowsDir);
-        // Another copy of the game may have stored a better score meanwhile.
-        better = LeadingValue(records::readWholeIfPresent(records::scorePath(windowsDir))) < current;
-        if (better) {
-            fileNo = records::FreeFile();
-            recordLine = lblScore->caption();
-            records::writeLine(records::scorePath(windowsDir), recordLine);
-            fileNo = records::FreeFile();
-            recordLine = lblnome1->caption();
-            records::writeLine(records::namePath(windowsDir), recordLine);
-        }
-    }
-    if (!better)
+    fileNo = records::FreeFile();
+    recordLine = lblScore->caption();
+    const QString score = recordLine;
+    fileNo = records::FreeFile();
+    recordLine = lblnome1->caption();
+    // Under the lock, against the score file as it is now: another copy of
+    // the game may have stored a better score meanwhile.
+    if (!records::storeRecord(m_recordLocation, windowsDir, score, recordLine, current))
         m_services.EndProgram();
     message(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\""));
     m_services.EndProgram();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures the game against the floor program, in turn (floor, game, floor,
-# game ...) on a private X server, then the cost of posing one question.
+# game ...) on a private X server, then the cost of posing one question and
+# of the record write through the helper.
 # Prints medians and the game-to-floor ratios beside their goals.
 #
 # Usage: bench/run.sh [BUILD_DIR]     (default: build-bench in the repository)
@@ -256,6 +257,32 @@ question_row "cmdNext_Click at 632 x 434" question 632x434 1
 question_row "cmdNext_Click at 3840 x 2160" question 3840x2160 5
 question_row "cmdNext_Click + repaint at 632 x 434" questionShown 632x434 ""
 question_row "cmdNext_Click + repaint at 3840 x 2160" questionShown 3840x2160 ""
+
+say "the record files: in the process and through the helper"
+"$build/bench_record" -platform offscreen -median 5 \
+    -o "$work/record.csv,csv" -o "$work/record.txt,txt" >/dev/null 2>&1 || {
+    grep -v propagateSizeHints "$work/record.txt" >&2
+    exit 1
+}
+echo
+printf '%-40s %10s %10s %10s %8s\n' "record files, ms (median of 5)" "in process" helper added goal
+record_row() {
+    local label=$1 function=$2 goal=$3 own helper added verdict=""
+    own=$(awk -F, -v f="\"$function\"" '$1 == f && $2 == "\"in process\"" {print $4}' "$work/record.csv")
+    helper=$(awk -F, -v f="\"$function\"" '$1 == f && $2 == "\"helper\"" {print $4}' "$work/record.csv")
+    added=$(awk -v h="$helper" -v o="$own" 'BEGIN {if (h == "" || o == "") print "?"; else printf "%.2f", h - o}')
+    if [[ -n $goal ]]; then
+        if awk -v v="$added" -v goal="$goal" 'BEGIN {exit !(v != "?" && v <= goal)}'; then
+            verdict=ok
+        else
+            verdict=MISSED fails=$((fails + 1))
+        fi
+    fi
+    printf '%-40s %10.3f %10.3f %10s %8s %s\n' "$label" "${own:-0}" "${helper:-0}" "$added" "${goal:+<= $goal}" "$verdict"
+}
+record_row "game end: record stored" recordWrite 20
+record_row "game end: score not higher" notHigher ""
+record_row "start-up: directory and creation step" creation ""
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')," \

@@ -9,7 +9,7 @@ seconds=${1:-20}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 build=$repo/build-fuzz
-targets=(leading_value record_score answer_mapping)
+targets=(leading_value record_score answer_mapping record_request)
 
 start=$(date +%s)
 mkdir -p "$build"
@@ -41,7 +41,7 @@ for target in "${targets[@]}"; do
     if [[ $status -ne 0 || $findings -ne 0 ]]; then
         failed=1
         echo "fuzz_$target: FAILED (exit $status, ${runs:-?} runs, $findings finding(s)); log: $work/log"
-        grep -E 'ERROR|SUMMARY|runtime error|^(LeadingValue|record file|key 0x)' "$work/log" | head -20 || true
+        grep -E 'ERROR|SUMMARY|runtime error|^(LeadingValue|record file|record request|key 0x)' "$work/log" | head -20 || true
         for artifact in "$work/artifacts"/*; do
             [[ -f $artifact ]] && echo "  $(basename "$artifact"): $(od -An -tx1 -v "$artifact" | tr -s ' \n' ' ' | cut -c1-400)"
         done

@@ -1,21 +1,27 @@
 #include "RecordFiles.h"
 
 #include "Characters.h"
+#include "RecordRequest.h"
 #include "RuntimeError.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
+#include <string>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -27,69 +33,45 @@ namespace {
 
 const QChar separator = QDir::separator();
 
-// Record files are group-writable, so that the players who share the
-// directory through a group can all set a record.
-constexpr mode_t fileMode = 0664;
+// The helper waits up to 10 s for another copy's lock; beyond this it is
+// not answering.
+constexpr int helperTimeoutMs = 20000;
 
-int openFiles = 0;
-
-// An open record file; counts towards the file numbers in use.
-class Descriptor
+std::string nativePath(const QString &path)
 {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) { ++openFiles; }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        --openFiles;
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
+    return QFile::encodeName(path).toStdString();
+}
 
-    int fd() const { return m_fd; }
-    // Closing can report a late write failure.
-    int close()
-    {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
+std::string bytesOf(const QString &text)
+{
+    return runtime::toCodePage(text).toStdString();
+}
 
-private:
-    int m_fd;
+// Runs a record operation, turning its failure into the runtime error.
+template<typename Operation>
+auto guarded(Operation operation)
+{
+    try {
+        return operation();
+    } catch (const recordcore::Failure &failure) {
+        runtime::raise(failure.code());
+    }
+}
+
+// The directory and the name of a record file's path.
+struct Split
+{
+    std::string directory;
+    std::string name;
 };
 
-QByteArray nativePath(const QString &path)
+Split split(const QString &path)
 {
-    return QFile::encodeName(path);
-}
-
-[[noreturn]] void fail(int error)
-{
-    switch (error) {
-    case ENOENT:
-        runtime::raise(runtime::FileNotFound);
-    case ENOTDIR:
-        runtime::raise(runtime::PathNotFound);
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        runtime::raise(runtime::DiskFull);
-    case EACCES:
-    case EPERM:
-        runtime::raise(runtime::PermissionDenied);
-    default:
-        runtime::raise(runtime::PathFileAccessError);
-    }
-}
-
-// A missing file in a missing directory is a missing path.
-[[noreturn]] void failOpening(const QString &path, int error)
-{
-    if (error == ENOENT && !QFileInfo(path).dir().exists())
-        fail(ENOTDIR);
-    fail(error);
+    const std::string native = nativePath(path);
+    const std::size_t slash = native.rfind('/');
+    if (slash == std::string::npos)
+        return {".", native};
+    return {slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1)};
 }
 
 QString withSeparator(const QString &directory)
@@ -101,32 +83,75 @@ bool usable(const QString &directory)
 {
     if (directory.isEmpty() || !QDir().mkpath(directory))
         return false;
-    // The effective group counts: installed setgid games, the game may write
-    // the shared directory although the player is not in that group.
-    return ::faccessat(AT_FDCWD, nativePath(directory).constData(), W_OK | X_OK, AT_EACCESS) == 0;
+    return ::faccessat(AT_FDCWD, nativePath(directory).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-void writeAll(int fd, const QByteArray &bytes)
+bool throughHelper(const Location &location, const QString &windowsDir)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        done += n;
+    return !location.helper.isEmpty() && windowsDir == withSeparator(location.shared);
+}
+
+// The runtime error for a helper's status other than done or not higher.
+[[noreturn]] void helperFailed(int status)
+{
+    switch (status) {
+    case recordcore::FileNotFound:
+    case recordcore::DiskFull:
+    case recordcore::PermissionDenied:
+    case recordcore::PathFileAccessError:
+    case recordcore::PathNotFound:
+        runtime::raise(status);
     }
+    // Refused, crashed, killed or unknown: never taken for success.
+    runtime::raise(runtime::PathFileAccessError);
+}
+
+// Waits for the child at most timeoutMs; false when it is still running.
+bool waitFor(pid_t child, int timeoutMs, int &status)
+{
+#ifdef SYS_pidfd_open
+    const int pidfd = int(::syscall(SYS_pidfd_open, child, 0));
+    if (pidfd >= 0) {
+        pollfd watch{pidfd, POLLIN, 0};
+        int ready;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        do {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            ready = ::poll(&watch, 1, int(std::max<long long>(0, left.count())));
+        } while (ready < 0 && errno == EINTR);
+        ::close(pidfd);
+        if (ready == 0)
+            return false;
+    }
+#else
+    (void)timeoutMs;
+#endif
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
 
 Location defaultLocation()
 {
-    return {QStringLiteral(VALTRINO_RECORD_DIR),
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                + QStringLiteral("/valtrino")};
+    Location location{QStringLiteral(VALTRINO_RECORD_DIR),
+                      QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                          + QStringLiteral("/valtrino"),
+                      {}};
+#if VALTRINO_USE_HELPER
+    // Only the installed program: a build run from its tree must not hand
+    // its records to a helper built for another directory.
+    const QString installed = QFileInfo(QStringLiteral(VALTRINO_GAMES_DIR)).canonicalFilePath();
+    const QString helper = QStringLiteral(VALTRINO_HELPER);
+    if (!installed.isEmpty() && QCoreApplication::applicationDirPath() == installed
+        && QFileInfo(helper).isExecutable())
+        location.helper = helper;
+#endif
+    return location;
 }
 
 QString GetSystemDir(const Location &location)
@@ -138,8 +163,16 @@ QString GetSystemDir(const Location &location)
     const QString directory = runtime::fromCodePage(QByteArray(buffer, sizeof buffer)).trimmed().left(n);
     return withSeparator(directory);
 #else
-    if (usable(location.shared))
+    if (!location.helper.isEmpty()) {
+        const int status = runHelper(location.helper, QByteArrayLiteral("create\n"));
+        if (status == recordcore::done)
+            return withSeparator(location.shared);
+        // An administrator took the helper's group away: records of one's own, as without it.
+        if (status != recordcore::PermissionDenied)
+            helperFailed(status);
+    } else if (usable(location.shared)) {
         return withSeparator(location.shared);
+    }
     usable(location.personal);
     return withSeparator(location.personal);
 #endif
@@ -147,123 +180,122 @@ QString GetSystemDir(const Location &location)
 
 QString scorePath(const QString &windowsDir)
 {
-    return windowsDir + separator + QStringLiteral("punt.txt");
+    return windowsDir + separator + QLatin1String(recordcore::scoreFile);
 }
 
 QString namePath(const QString &windowsDir)
 {
-    return windowsDir + separator + QStringLiteral("nom.txt");
+    return windowsDir + separator + QLatin1String(recordcore::nameFile);
 }
 
 runtime::Int16 FreeFile()
 {
-    return runtime::Int16::fromInt(openFiles + 1);
+    return runtime::Int16::fromInt(recordcore::openFiles() + 1);
 }
 
 void createIfAbsent(const QString &path)
 {
-    const QByteArray native = nativePath(path);
-    struct stat info;
-    if (::lstat(native.constData(), &info) == 0) {
-        if (!S_ISREG(info.st_mode))
-            fail(EISDIR); // a link, directory or pipe is no record file
+    const Split file = split(path);
+    guarded([&] { recordcore::createIfAbsent(recordcore::Directory(file.directory), file.name.c_str()); });
+}
+
+void createFiles(const Location &location, const QString &windowsDir)
+{
+    if (throughHelper(location, windowsDir))
         return;
-    }
-    if (errno != ENOENT)
-        fail(errno);
-    Descriptor file(::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode));
-    if (file.fd() < 0) {
-        if (errno == EEXIST)
-            return; // another copy of the game was quicker
-        failOpening(path, errno);
-    }
-    ::fchmod(file.fd(), fileMode);
+    guarded([&] { recordcore::createFiles(recordcore::Directory(nativePath(windowsDir))); });
 }
 
 QString readWhole(const QString &path)
 {
-    Descriptor file(::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd() < 0)
-        failOpening(path, errno);
-    struct stat info;
-    if (::fstat(file.fd(), &info) != 0)
-        fail(errno);
-    if (!S_ISREG(info.st_mode))
-        fail(EISDIR);
-
-    QByteArray bytes(qMin(qsizetype(info.st_size), readLimit), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(file.fd(), bytes.data() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        if (n == 0)
-            break; // shrunk while we read
-        done += n;
-    }
-    bytes.truncate(done);
-    return runtime::fromCodePage(bytes);
+    const Split file = split(path);
+    return runtime::fromCodePage(QByteArray::fromStdString(
+        guarded([&] { return recordcore::readWhole(recordcore::Directory(file.directory), file.name.c_str()); })));
 }
 
 QString readWholeIfPresent(const QString &path)
 {
-    struct stat info;
-    if (::lstat(nativePath(path).constData(), &info) != 0 && errno == ENOENT)
-        return QString();
-    return readWhole(path);
-}
-
-RecordLock::RecordLock(const QString &windowsDir)
-{
-    const QString directory = windowsDir.endsWith(separator) ? windowsDir.chopped(1) : windowsDir;
-    m_fd = ::open(nativePath(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_fd < 0)
-        fail(errno == ENOENT ? ENOTDIR : errno);
-    // The holder writes two short files; waiting long means something is wrong.
-    using namespace std::chrono_literals;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() > deadline) {
-            ::close(m_fd);
-            fail(error == EWOULDBLOCK ? EBUSY : error);
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
-RecordLock::~RecordLock()
-{
-    ::close(m_fd); // releases the lock
+    const Split file = split(path);
+    return runtime::fromCodePage(QByteArray::fromStdString(guarded(
+        [&] { return recordcore::readWholeIfPresent(recordcore::Directory(file.directory), file.name.c_str()); })));
 }
 
 void writeLine(const QString &path, const QString &line)
 {
-    QByteArray temporary = nativePath(path) + ".XXXXXX";
-    Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.fd() < 0)
-        failOpening(path, errno);
+    const Split file = split(path);
+    guarded([&] { recordcore::writeLine(recordcore::Directory(file.directory), file.name.c_str(), bytesOf(line)); });
+}
 
-    int error = 0;
-    try {
-        writeAll(file.fd(), runtime::toCodePage(line) + "\r\n");
-    } catch (const runtime::RuntimeError &) {
-        ::unlink(temporary.constData());
-        throw;
+bool storeRecord(const Location &location, const QString &windowsDir, const QString &score, const QString &name,
+                 double current)
+{
+    if (throughHelper(location, windowsDir)) {
+        const int status = runHelper(location.helper, "record\n" + runtime::toCodePage(score) + '\n'
+                                                          + runtime::toCodePage(name));
+        if (status == recordcore::done || status == recordcore::notHigher)
+            return status == recordcore::done;
+        helperFailed(status);
     }
-    if (::fchmod(file.fd(), fileMode) != 0 || ::fsync(file.fd()) != 0)
-        error = errno;
-    if (file.close() != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temporary.constData(), nativePath(path).constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        fail(error);
+    return guarded([&] {
+        return recordcore::storeRecord(recordcore::Directory(nativePath(windowsDir)), bytesOf(score), bytesOf(name),
+                                       current)
+            == recordcore::Outcome::Stored;
+    });
+}
+
+int runHelper(const QString &helper, const QByteArray &request)
+{
+    // The request fits in the pipe: written whole before the helper starts,
+    // it can neither block the game nor meet a closed pipe.
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    if (::fcntl(pipe[1], F_GETPIPE_SZ) < request.size())
+        ::fcntl(pipe[1], F_SETPIPE_SZ, int(request.size()));
+    const ssize_t written = ::write(pipe[1], request.constData(), size_t(request.size()));
+    ::close(pipe[1]);
+    if (written != request.size()) {
+        ::close(pipe[0]);
+        return -1;
     }
+    // The helper reads until the end, so its input blocks like a file's.
+    ::fcntl(pipe[0], F_SETFL, 0);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+
+    const std::string program = nativePath(helper);
+    char *const arguments[] = {const_cast<char *>(program.c_str()), nullptr};
+    char *const environment[] = {nullptr};
+    pid_t child = -1;
+    const int spawned = ::posix_spawn(&child, program.c_str(), &actions, &attributes, arguments, environment);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(pipe[0]);
+    if (spawned != 0)
+        return -1;
+
+    int status = 0;
+    if (!waitFor(child, helperTimeoutMs, status)) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+RecordLock::RecordLock(const QString &windowsDir)
+try : m_lock(nativePath(windowsDir)) {
+} catch (const recordcore::Failure &failure) {
+    runtime::raise(failure.code());
 }
 
 } // namespace records

@@ -1,24 +1,34 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include "Int16.h"
+#include "RecordStore.h"
 
 // The two record files, punt.txt (best score) and nom.txt (its holder), one
-// line each in the system code page, in one directory per machine.
+// line each in the system code page, in one directory per machine. The rules
+// themselves live in recordcore; this is the game's side of them.
 namespace records {
 
 // Where the record directory may be: the one shared by every player of the
 // machine, and the player's own, used when the shared one cannot be written.
+// With a helper, every write into the shared directory is done by that
+// program (valtrino-record) rather than by the game.
 struct Location
 {
     QString shared;
     QString personal;
+    QString helper = {};
 };
 
+// The installed game, built for the set-group-id helper, uses the helper
+// installed beside it; any other build or copy writes by itself.
 Location defaultLocation();
 
 // The record directory, created when absent, with one separator appended.
+// With a helper it runs the helper's creation step in the shared directory,
+// and falls back to the player's own only when the helper is denied.
 QString GetSystemDir(const Location &location);
 
 // windowsDir already ends in a separator; the file name gets one of its own.
@@ -31,9 +41,13 @@ runtime::Int16 FreeFile();
 // Creates the file empty when absent; an existing file is left untouched.
 void createIfAbsent(const QString &path);
 
+// The creation step of the start-up: both files exist afterwards. In the
+// shared directory with a helper, GetSystemDir has already run it there.
+void createFiles(const Location &location, const QString &windowsDir);
+
 // Record files hold a few bytes; a larger one was not written by the game
 // and is read only this far, so that it cannot exhaust memory or time.
-constexpr qsizetype readLimit = 64 * 1024;
+constexpr qsizetype readLimit = qsizetype(recordcore::readLimit);
 
 // The whole content of the file, line ends included, up to readLimit bytes.
 QString readWhole(const QString &path);
@@ -45,20 +59,25 @@ QString readWholeIfPresent(const QString &path);
 // content whole, and a symbolic link in its place is replaced, not followed.
 void writeLine(const QString &path, const QString &line);
 
-// Held while a record is compared with the stored one and written, so that
-// two copies of the game on one machine cannot overwrite each other's
-// better record. It locks the directory itself: the system releases the
-// lock of a copy that crashed, and no lock file is left behind.
+// The record write of the game end: under the lock, reads the score file
+// again and, when current is above its value, writes score then name.
+// False when another copy stored a score at least as good meanwhile.
+bool storeRecord(const Location &location, const QString &windowsDir, const QString &score,
+                 const QString &name, double current);
+
+// The helper run with the request on its standard input and nothing in its
+// environment: its exit status, or -1 when it did not answer (crashed,
+// killed, not started, or still running after the time allowed).
+int runHelper(const QString &helper, const QByteArray &request);
+
+// The lock that storeRecord holds, for other copies of the game.
 class RecordLock
 {
 public:
     explicit RecordLock(const QString &windowsDir);
-    ~RecordLock();
-    RecordLock(const RecordLock &) = delete;
-    RecordLock &operator=(const RecordLock &) = delete;
 
 private:
-    int m_fd = -1;
+    recordcore::Lock m_lock;
 };
 
 } // namespace records

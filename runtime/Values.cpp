@@ -1,28 +1,15 @@
 #include "Values.h"
 
+#include "LeadingNumber.h"
+
 #include <QLocale>
 
 #include <cmath>
-#include <cstdlib>
-#include <string>
+#include <string_view>
 
 namespace runtime {
 
 namespace {
-
-bool isSkipped(QChar c)
-{
-    return c == u' ' || c == u'\t' || c == u'\n';
-}
-
-bool isDigit(QChar c)
-{
-    return c >= u'0' && c <= u'9';
-}
-
-// Digits past this many only move the decimal point: the value keeps
-// double precision and the work stays bounded for any length of text.
-constexpr int significantDigits = 40;
 
 // A whole number by a digit pattern, "-" before a negative one.
 QString formatWhole(double value, const QString &pattern)
@@ -40,47 +27,9 @@ QString formatWhole(double value, const QString &pattern)
 
 double LeadingValue(const QString &text)
 {
-    std::string mantissa;
-    long long exponent = 0;
-    bool negative = false;
-    bool seenSign = false;
-    bool seenDigit = false;
-    bool seenPoint = false;
-
-    for (const QChar c : text) {
-        if (isSkipped(c))
-            continue;
-        if (!seenSign && !seenDigit && !seenPoint && (c == u'-' || c == u'+')) {
-            seenSign = true;
-            negative = c == u'-';
-        } else if (!seenPoint && c == u'.') {
-            seenPoint = true;
-        } else if (isDigit(c)) {
-            seenDigit = true;
-            if (mantissa.empty() && c == u'0') {
-                if (seenPoint)
-                    --exponent; // leading zeros after the point only scale
-                continue;
-            }
-            if (int(mantissa.size()) < significantDigits) {
-                mantissa.push_back(char(c.unicode()));
-                if (seenPoint)
-                    --exponent;
-            } else if (!seenPoint) {
-                ++exponent;
-            }
-        } else {
-            break;
-        }
-        if (exponent > 100000 || exponent < -100000)
-            break; // far beyond what a double holds either way
-    }
-
-    if (mantissa.empty())
-        return 0.0;
-    const std::string number = mantissa + 'e' + std::to_string(exponent);
-    const double value = std::strtod(number.c_str(), nullptr);
-    return negative ? -value : value;
+    // One reader for typed text and for the record files, shared with the
+    // record helper.
+    return recordcore::leadingValue(std::u16string_view(QStringView(text).utf16(), std::size_t(text.size())));
 }
 
 double StrictValue(const QString &text)

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 // A window with scripted dialogues and record files in a fresh directory.
 struct GameFixture
@@ -18,6 +19,8 @@ struct GameFixture
     ScriptedServices services;
     QTemporaryDir directory;
     std::unique_ptr<Tavola> tavola;
+    // Where the records go: the fresh directory unless a test says otherwise.
+    std::optional<records::Location> location;
 
     QString recordPath(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
 
@@ -40,7 +43,8 @@ struct GameFixture
     {
         services.texts.prepend(limit);
         services.texts.prepend(name);
-        tavola = std::make_unique<Tavola>(services, records::Location{directory.path(), directory.path()});
+        tavola = std::make_unique<Tavola>(services,
+                                          location.value_or(records::Location{directory.path(), directory.path()}));
         tavola->Show();
         return *tavola;
     }

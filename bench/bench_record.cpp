@@ -1,0 +1,99 @@
+// The record write of the game end, and the creation step of the start-up,
+// done in the game's process and through the record helper; the difference
+// is what the helper adds. Both write into the same directory, fsync
+// included.
+
+#include "RecordFiles.h"
+#include "ScriptedServices.h"
+#include "Tavola.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <memory>
+
+class BenchRecord : public QObject
+{
+    Q_OBJECT
+
+private:
+    const QString m_directory = QStringLiteral(BENCH_RECORD_DIR);
+    ScriptedServices m_services;
+    std::unique_ptr<Tavola> m_tavola;
+    int m_score = 0;
+
+    records::Location location(bool helper) const
+    {
+        return {m_directory, m_directory, helper ? QStringLiteral(BENCH_HELPER) : QString()};
+    }
+
+    void stored(const QByteArray &score)
+    {
+        QFile file(m_directory + QStringLiteral("/punt.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(score);
+    }
+
+    static void ways()
+    {
+        QTest::addColumn<bool>("helper");
+        QTest::newRow("in process") << false;
+        QTest::newRow("helper") << true;
+    }
+
+private slots:
+    // A whole game window in the process, as at the real game end.
+    void initTestCase()
+    {
+        QVERIFY(QDir().mkpath(m_directory));
+        m_services.texts << QStringLiteral("Anna") << QStringLiteral("100");
+        m_tavola = std::make_unique<Tavola>(m_services, location(false));
+        m_tavola->Show();
+    }
+
+    void cleanupTestCase() { m_tavola.reset(); }
+
+    // A better score each time: lock, re-read, compare, both files replaced.
+    void recordWrite_data() { ways(); }
+    void recordWrite()
+    {
+        QFETCH(bool, helper);
+        stored("0\r\n");
+        m_score = 0;
+        const QString windowsDir = m_directory + u'/';
+        QBENCHMARK {
+            ++m_score;
+            if (!records::storeRecord(location(helper), windowsDir, QString::number(m_score),
+                                      QStringLiteral("Niccolò"), m_score))
+                QFAIL("not stored");
+        }
+    }
+
+    // A score that the stored one beats: lock, re-read and compare only.
+    void notHigher_data() { ways(); }
+    void notHigher()
+    {
+        QFETCH(bool, helper);
+        stored("32767\r\n");
+        const QString windowsDir = m_directory + u'/';
+        QBENCHMARK {
+            if (records::storeRecord(location(helper), windowsDir, QStringLiteral("1"), QStringLiteral("Anna"), 1))
+                QFAIL("stored");
+        }
+    }
+
+    // The start-up's directory and creation step, files already there.
+    void creation_data() { ways(); }
+    void creation()
+    {
+        QFETCH(bool, helper);
+        QBENCHMARK {
+            const QString windowsDir = records::GetSystemDir(location(helper));
+            records::createFiles(location(helper), windowsDir);
+        }
+    }
+};
+
+QTEST_MAIN(BenchRecord)
+#include "bench_record.moc"

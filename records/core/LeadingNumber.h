@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string_view>
+
+namespace recordcore {
+
+// The number at the start of the text, sign and "." included. Blanks, tabs
+// and line feeds are skipped wherever they stand; any other character ends
+// the number. No number at all gives 0. Never fails.
+//
+// Bytes are read as the single-byte code page: every byte above 0x7F is a
+// character that ends the number, as its UTF-16 form does, so a record file
+// gives the same value whether it is read as bytes or as decoded text.
+double leadingValue(std::string_view bytes);
+double leadingValue(std::u16string_view text);
+
+} // namespace recordcore

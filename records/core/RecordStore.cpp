@@ -1,0 +1,283 @@
+#include "RecordStore.h"
+
+#include "LeadingNumber.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace recordcore {
+
+namespace {
+
+// Record files are group-writable, so that the players who share the
+// directory through a group can all set a record.
+constexpr mode_t fileMode = 0664;
+
+int openCount = 0;
+
+// An open record file; counts towards the file numbers in use.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) { ++openCount; }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        --openCount;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    int fd() const { return m_fd; }
+    // Closing can report a late write failure.
+    int close()
+    {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+// A missing directory is a missing path, not a missing file.
+int openDirectory(const std::string &path)
+{
+    // A trailing separator would make the system follow a link in the
+    // directory's place.
+    std::string plain = path;
+    while (plain.size() > 1 && plain.back() == '/')
+        plain.pop_back();
+    const int fd = ::open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        fail(errno == ENOENT ? ENOTDIR : errno);
+    return fd;
+}
+
+void writeAll(int fd, std::string_view bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+        }
+        done += std::size_t(n);
+    }
+}
+
+// A new file beside the named one, "<name>.XXXXXX"; -1 with errno set.
+int createTemporary(int directory, const char *name, std::string &temporary)
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6] = {};
+        if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
+            // Without the system's randomness, uniqueness is all that counts.
+            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+            for (std::size_t i = 0; i < sizeof random; ++i)
+                random[i] = static_cast<unsigned char>((now >> (8 * i)) ^ (::getpid() >> i) ^ attempt);
+        }
+        temporary = name;
+        temporary += '.';
+        for (const unsigned char r : random)
+            temporary += letters[r % (sizeof letters - 1)];
+        const int fd = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+} // namespace
+
+int errorNumber(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return FileNotFound;
+    case ENOTDIR:
+        return PathNotFound;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return DiskFull;
+    case EACCES:
+    case EPERM:
+        return PermissionDenied;
+    default:
+        return PathFileAccessError;
+    }
+}
+
+void fail(int error)
+{
+    throw Failure(errorNumber(error), error);
+}
+
+int openFiles()
+{
+    return openCount;
+}
+
+void makeDirectory(const std::string &path)
+{
+    if (::mkdir(path.c_str(), 0775) != 0 && errno != EEXIST)
+        fail(errno == ENOENT ? ENOTDIR : errno);
+}
+
+Directory::Directory(const std::string &path) : m_fd(openDirectory(path)) {}
+
+Directory::~Directory()
+{
+    ::close(m_fd);
+}
+
+Lock::Lock(const std::string &directory) : m_fd(openDirectory(directory))
+{
+    acquire();
+}
+
+Lock::Lock(const Directory &directory)
+{
+    // A description of its own, so that closing it releases the lock.
+    m_fd = ::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0)
+        fail(errno);
+    acquire();
+}
+
+void Lock::acquire()
+{
+    // The holder writes two short files; waiting long means something is wrong.
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if ((error != EWOULDBLOCK && error != EINTR) || std::chrono::steady_clock::now() > deadline) {
+            ::close(m_fd);
+            fail(error == EWOULDBLOCK ? EBUSY : error);
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+Lock::~Lock()
+{
+    ::close(m_fd); // releases the lock
+}
+
+void createIfAbsent(const Directory &directory, const char *name)
+{
+    struct stat info;
+    if (::fstatat(directory.fd(), name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(info.st_mode))
+            fail(EISDIR); // a link, directory or pipe is no record file
+        return;
+    }
+    if (errno != ENOENT)
+        fail(errno);
+    Descriptor file(::openat(directory.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode));
+    if (file.fd() < 0) {
+        if (errno == EEXIST)
+            return; // another copy of the game was quicker
+        fail(errno);
+    }
+    ::fchmod(file.fd(), fileMode);
+}
+
+std::string readWhole(const Directory &directory, const char *name)
+{
+    Descriptor file(::openat(directory.fd(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd() < 0)
+        fail(errno);
+    struct stat info;
+    if (::fstat(file.fd(), &info) != 0)
+        fail(errno);
+    if (!S_ISREG(info.st_mode))
+        fail(EISDIR);
+
+    std::string bytes(std::min(std::size_t(info.st_size), readLimit), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(file.fd(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+        }
+        if (n == 0)
+            break; // shrunk while we read
+        done += std::size_t(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::string readWholeIfPresent(const Directory &directory, const char *name)
+{
+    struct stat info;
+    if (::fstatat(directory.fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+        return {};
+    return readWhole(directory, name);
+}
+
+void writeLine(const Directory &directory, const char *name, std::string_view line)
+{
+    std::string temporary;
+    Descriptor file(createTemporary(directory.fd(), name, temporary));
+    if (file.fd() < 0)
+        fail(errno);
+
+    std::string bytes(line);
+    bytes += "\r\n";
+    try {
+        writeAll(file.fd(), bytes);
+    } catch (const Failure &) {
+        ::unlinkat(directory.fd(), temporary.c_str(), 0);
+        throw;
+    }
+    int error = 0;
+    if (::fchmod(file.fd(), fileMode) != 0 || ::fsync(file.fd()) != 0)
+        error = errno;
+    if (file.close() != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::renameat(directory.fd(), temporary.c_str(), directory.fd(), name) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlinkat(directory.fd(), temporary.c_str(), 0);
+        fail(error);
+    }
+}
+
+void createFiles(const Directory &directory)
+{
+    createIfAbsent(directory, scoreFile);
+    createIfAbsent(directory, nameFile);
+}
+
+Outcome storeRecord(const Directory &directory, std::string_view score, std::string_view name, double current)
+{
+    const Lock lock(directory);
+    // Another copy of the game may have stored a better score meanwhile.
+    if (!(leadingValue(readWholeIfPresent(directory, scoreFile)) < current))
+        return Outcome::NotHigher;
+    writeLine(directory, scoreFile, score);
+    writeLine(directory, nameFile, name);
+    return Outcome::Stored;
+}
+
+} // namespace recordcore

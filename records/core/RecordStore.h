@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <string_view>
+
+// The record rules, with the C++ library and libc alone: the game uses them
+// in its own process, and the set-group-id helper uses the same code.
+// Everything works relative to the record directory held open, so no link
+// put in place of the directory or of a file is ever followed.
+namespace recordcore {
+
+// The runtime's error numbers for the failures met here.
+enum ErrorNumber : int {
+    FileNotFound = 53,
+    DiskFull = 61,
+    PermissionDenied = 70,
+    PathFileAccessError = 75,
+    PathNotFound = 76,
+};
+
+// The runtime error number for a system error (errno).
+int errorNumber(int error);
+
+// A failure of a record operation, with its error number.
+class Failure : public std::exception
+{
+public:
+    Failure(int code, int systemError) : m_code(code), m_systemError(systemError) {}
+    int code() const noexcept { return m_code; }
+    int systemError() const noexcept { return m_systemError; }
+    const char *what() const noexcept override { return "record file failure"; }
+
+private:
+    int m_code;
+    int m_systemError;
+};
+
+[[noreturn]] void fail(int error);
+
+inline constexpr char scoreFile[] = "punt.txt";
+inline constexpr char nameFile[] = "nom.txt";
+
+// Record files hold a few bytes; a larger one was not written by the game
+// and is read only this far, so that it cannot exhaust memory or time.
+inline constexpr std::size_t readLimit = 64 * 1024;
+
+// Record files now open, for the runtime's free file number.
+int openFiles();
+
+// Makes the directory itself (not its parents) when absent.
+void makeDirectory(const std::string &path);
+
+// The record directory, open. A link in its place, or a missing directory,
+// is a failure.
+class Directory
+{
+public:
+    explicit Directory(const std::string &path);
+    ~Directory();
+    Directory(const Directory &) = delete;
+    Directory &operator=(const Directory &) = delete;
+
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+// Held while a record is compared with the stored one and written, so that
+// two copies of the game on one machine cannot overwrite each other's
+// better record. It locks the directory itself: the system releases the
+// lock of a copy that crashed, and no lock file is left behind.
+class Lock
+{
+public:
+    explicit Lock(const std::string &directory);
+    explicit Lock(const Directory &directory);
+    ~Lock();
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+private:
+    void acquire();
+    int m_fd = -1;
+};
+
+// Creates the file empty when absent; an existing file is left untouched.
+void createIfAbsent(const Directory &directory, const char *name);
+
+// The whole content of the file, up to readLimit bytes.
+std::string readWhole(const Directory &directory, const char *name);
+// The same, but a missing file reads as empty.
+std::string readWholeIfPresent(const Directory &directory, const char *name);
+
+// Replaces the file's content by the line and CR LF. The new content is
+// written beside the file and renamed over it, so a failure leaves the old
+// content whole, and a link in its place is replaced, not followed.
+void writeLine(const Directory &directory, const char *name, std::string_view line);
+
+// The creation step of the start-up: both files exist afterwards.
+void createFiles(const Directory &directory);
+
+enum class Outcome { Stored, NotHigher };
+
+// The record write of the game end: under the lock, the score file is read
+// again and, only when its leading value is below current, score and name
+// replace both files, score file first. Score and name are code-page bytes.
+Outcome storeRecord(const Directory &directory, std::string_view score, std::string_view name, double current);
+
+} // namespace recordcore
