@@ -4,7 +4,9 @@
 # other users cannot enter (a home directory is 0700), so the test program,
 # the sanitizers' suppressions and their reports go through a directory of
 # their own.
-# Usage: as_player.sh TEST_PROGRAM [ARGS...]
+# Usage: as_player.sh TEST_PROGRAM [COMPANION_PROGRAM...]
+#   Companions, programs the test starts from its own directory, are copied
+#   beside it.
 set -euo pipefail
 if [ "$(id -u)" -ne 0 ]; then
     exec "$@"
@@ -15,9 +17,8 @@ chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/reports"
 chown 65534:65534 "$work/reports"
-cp "$1" "$work/"
+cp "$@" "$work/"
 test=$work/$(basename "$1")
-shift
 
 # VAR's log_path goes to the player's reports, copied back afterwards; its
 # suppressions file is copied where the player can read it.
@@ -42,7 +43,7 @@ done
 
 export HOME=/nonexistent
 status=0
-(cd "$work" && "${player[@]}" "$test" "$@") || status=$?
+(cd "$work" && "${player[@]}" "$test") || status=$?
 for entry in ${report_dirs[@]+"${report_dirs[@]}"}; do
     for report in "$work/reports/${entry%%=*}"*; do
         [[ -f $report ]] && cp "$report" "${entry#*=}/"

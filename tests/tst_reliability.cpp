@@ -68,7 +68,8 @@ Ending playToTheEnd(const QString &how, const QString &fault)
         QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
 
     QProcess helper;
-    helper.start(QStringLiteral(GAME_END_HELPER), arguments);
+    // Beside this program: run as a player, both are copied elsewhere.
+    helper.start(QCoreApplication::applicationDirPath() + QStringLiteral("/game_end_helper"), arguments);
     Ending ending;
     ending.finished = helper.waitForFinished(90000) && helper.exitStatus() == QProcess::NormalExit;
     ending.status = helper.exitCode();
