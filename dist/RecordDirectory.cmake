@@ -46,6 +46,11 @@ endfunction()
 file(MAKE_DIRECTORY "${VALTRINO_RECORD_DIR}")
 # Files made inside inherit the group through the directory's own bit.
 own("${VALTRINO_RECORD_DIR}" 2775)
+# The record lock, for the group alone: a player cannot hold it.
+if(NOT EXISTS "${VALTRINO_RECORD_DIR}/.lock")
+    file(TOUCH "${VALTRINO_RECORD_DIR}/.lock")
+    own("${VALTRINO_RECORD_DIR}/.lock" 0660)
+endif()
 if(VALTRINO_INSTALL_SETGID)
     own("${valtrino_helper}" 2755)
 endif()

@@ -146,18 +146,36 @@ Directory::~Directory()
     ::close(m_fd);
 }
 
-Lock::Lock(const std::string &directory) : m_fd(openDirectory(directory))
+Lock::Lock(const std::string &directory)
+{
+    const Directory open(directory);
+    m_fd = lockable(open.fd());
+    acquire();
+}
+
+Lock::Lock(const Directory &directory) : m_fd(lockable(directory.fd()))
 {
     acquire();
 }
 
-Lock::Lock(const Directory &directory)
+// Whoever can open a file can hold a lock on it, and every player can open
+// the directory. The installed game's lock file is for its group alone, so
+// a player can never keep the others from setting a record; without one,
+// the directory itself serves.
+int Lock::lockable(int directory)
 {
+    const int file = ::openat(directory, lockFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file >= 0) {
+        struct stat info;
+        if (::fstat(file, &info) == 0 && S_ISREG(info.st_mode))
+            return file;
+        ::close(file);
+    }
     // A description of its own, so that closing it releases the lock.
-    m_fd = ::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_fd < 0)
+    const int fd = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         fail(errno);
-    acquire();
+    return fd;
 }
 
 void Lock::acquire()

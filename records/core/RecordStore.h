@@ -41,6 +41,8 @@ private:
 
 inline constexpr char scoreFile[] = "punt.txt";
 inline constexpr char nameFile[] = "nom.txt";
+// Made by the package, readable by the games group alone.
+inline constexpr char lockFile[] = ".lock";
 
 // Record files hold a few bytes; a larger one was not written by the game
 // and is read only this far, so that it cannot exhaust memory or time.
@@ -70,8 +72,9 @@ private:
 
 // Held while a record is compared with the stored one and written, so that
 // two copies of the game on one machine cannot overwrite each other's
-// better record. It locks the directory itself: the system releases the
-// lock of a copy that crashed, and no lock file is left behind.
+// better record. It locks lockFile where the package made one, otherwise
+// the directory itself: the system releases the lock of a copy that
+// crashed, and the game leaves no lock file behind.
 class Lock
 {
 public:
@@ -82,6 +85,7 @@ public:
     Lock &operator=(const Lock &) = delete;
 
 private:
+    static int lockable(int directory);
     void acquire();
     int m_fd = -1;
 };

@@ -151,7 +151,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.l
 [[ $(cat "$records/punt.txt") == $'2\r' && $(cat "$records/nom.txt") == $'Ugo\r' ]] \
     || fail "the upgrade changed the records"
 dpkg-statoverride --list "$old_program" >/dev/null && fail "the override of the removed $old_program is left"
-[[ $(dpkg-statoverride --list "$helper") == "root root 0755 $helper" ]] \
+[[ $(dpkg-statoverride --list "$helper") == "root root 755 $helper" ]] \
     || fail "the administrator's choice of no group bit did not pass to $helper"
 [[ $(mode_of "$helper") == "root:root 755" ]] || fail "$helper is $(mode_of "$helper") under the override"
 
@@ -159,6 +159,7 @@ dpkg-statoverride --list "$old_program" >/dev/null && fail "the override of the 
 dpkg-statoverride --remove "$helper"
 dpkg-reconfigure -f noninteractive valtrino >"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
 [[ $(mode_of "$helper") == "root:games 2755" ]] || fail "$helper is $(mode_of "$helper"), not root:games 2755"
+[[ $(mode_of "$records/.lock") == "root:games 660" ]] || fail "the record lock is $(mode_of "$records/.lock")"
 
 # Of everything installed, only the helper is set-id, and it links no Qt.
 while read -r path; do
@@ -206,6 +207,16 @@ done
 say "the hostile plugin says: $(cat "$note")"
 [[ ! -e $records/ostile ]] || fail "the hostile plugin created $records/ostile"
 
+# The player also holds a lock on the record directory, which every player
+# can open: it must not keep the record from being stored.
+as_player=(setpriv --reuid="$player" --regid="$(id -g "$player")" --clear-groups)
+"${as_player[@]}" flock -n "$records/.lock" true 2>/dev/null && fail "a player can take the record lock"
+"${as_player[@]}" bash -c 'exec 9<"$1" && flock -n 9 && exec sleep 120' holder "$records" &
+holder_pid=$!
+sleep 0.3
+kill -0 "$holder_pid" 2>/dev/null || fail "the player could not lock the record directory: no test of it"
+trap 'kill "$holder_pid" 2>/dev/null; cleanup; package_cleanup' EXIT
+
 answer 1 Return
 answer 1 Return
 answer 1
@@ -222,7 +233,10 @@ for file in punt.txt nom.txt; do
     [[ $(stat -c '%G %a' "$records/$file") == "games 664" ]] || fail "$file is $(stat -c '%G %a' "$records/$file")"
 done
 [[ ! -e $player_home/.local/share/valtrino ]] || fail "the player's record went to their home"
-[[ $(cd "$records" && ls -A | tr '\n' ' ') == "nom.txt punt.txt " ]] || fail "$records holds more than the records"
+[[ $(cd "$records" && ls -A | tr '\n' ' ') == ".lock nom.txt punt.txt " ]] \
+    || fail "$records holds more than the records and their lock"
+kill "$holder_pid" 2>/dev/null
+wait "$holder_pid" 2>/dev/null || true
 
 # --- Remove it again. -------------------------------------------------------
 say "removing the package"
