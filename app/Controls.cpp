@@ -29,6 +29,30 @@ void CaptionLabel::setCaption(const QString &caption)
     setText(shown);
     if (m_autoSize)
         fitCaption();
+    nameAfterCaption();
+}
+
+void CaptionLabel::setSubject(const QString &subject, Naming naming)
+{
+    m_subject = subject;
+    m_naming = naming;
+    setAccessibleName(subject);
+    nameAfterCaption();
+}
+
+void CaptionLabel::nameAfterCaption()
+{
+    if (m_subject.isEmpty() || m_naming == Naming::Subject)
+        return;
+    QString value = text();
+    value.replace(u'\n', u' ');
+    value = value.trimmed();
+    if (value.isEmpty())
+        setAccessibleName(m_subject + QStringLiteral(" vuoto"));
+    else if (m_naming == Naming::Caption)
+        setAccessibleName(value);
+    else
+        setAccessibleName(m_subject + u' ' + value);
 }
 
 void CaptionLabel::setAutoSize(bool autoSize)

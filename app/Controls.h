@@ -31,11 +31,20 @@ public:
     bool autoSize() const { return m_autoSize; }
     void setBorder(bool border);
 
+    // How a screen reader names the label: by its subject alone, by the
+    // subject followed by the caption, or by the caption alone. A label
+    // named after its caption says when it is empty rather than go silent.
+    enum class Naming { Subject, SubjectAndCaption, Caption };
+    void setSubject(const QString &subject, Naming naming);
+
 private:
     void fitCaption();
+    void nameAfterCaption();
 
     QString m_caption;
     bool m_autoSize = false;
+    QString m_subject;
+    Naming m_naming = Naming::Subject;
 };
 
 // The answer box: every typed character goes through keyPress before the
