@@ -101,7 +101,8 @@ bus_pid=$!
 within 10 address_known || fail "dbus-daemon did not start: $(cat "$work/bus.log")"
 DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
 export DBUS_SESSION_BUS_ADDRESS
-# No speech server: Orca still composes every utterance and logs it.
+# No speech server, neither a new one nor the caller's: Orca still composes
+# every utterance and logs it.
 export SPEECHD_CMD=/bin/false SPEECHD_ADDRESS=unix_socket:$work/no-speechd
 # Settings in memory: no dconf service outliving the test.
 export GSETTINGS_BACKEND=memory
