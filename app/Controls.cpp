@@ -40,9 +40,18 @@ void CaptionLabel::setSubject(const QString &subject, Naming naming)
     nameAfterCaption();
 }
 
+// Named only while shown. Orca keeps the states of a label it first hears
+// of while the window is hidden, and Qt reports it showing but never
+// visible again: flat review would skip it.
+void CaptionLabel::showEvent(QShowEvent *event)
+{
+    QLabel::showEvent(event);
+    nameAfterCaption();
+}
+
 void CaptionLabel::nameAfterCaption()
 {
-    if (m_subject.isEmpty() || m_naming == Naming::Subject)
+    if (m_subject.isEmpty() || m_naming == Naming::Subject || !isVisible())
         return;
     QString value = text();
     value.replace(u'\n', u' ');

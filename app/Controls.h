@@ -37,6 +37,9 @@ public:
     enum class Naming { Subject, SubjectAndCaption, Caption };
     void setSubject(const QString &subject, Naming naming);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void fitCaption();
     void nameAfterCaption();

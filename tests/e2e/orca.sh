@@ -247,6 +247,7 @@ never_said_whole "$numeral"
 key KP_Add KP_Add
 hear "the clock in flat review" '^Tempo restante [0-9][0-9]:[0-9][0-9]:[0-9][0-9]$'
 hear "the counters in flat review" '^Risposte esatte 1 Risposte errate 1 Risposte totali 2$'
+hear "the challenger in flat review" '^Nome dello sfidante Lia$'
 hear "the record in flat review" '^Punteggio del record '
 hear "the record's holder in flat review" '^Detentore del record '
 
