@@ -50,6 +50,19 @@ private:
     Naming m_naming = Naming::Subject;
 };
 
+// A Roman numeral letter by letter: a speech synthesizer may read a whole
+// numeral as its value, one letter at a time it cannot.
+QString spelledOut(const QString &numeral);
+
+// The box that shows the numeral. A screen reader gets its text letter by
+// letter, as spelledOut gives it.
+class NumeralBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit NumeralBox(QWidget *parent = nullptr);
+};
+
 // The answer box: every typed character goes through keyPress before the
 // box takes it; keyPress may replace it, or swallow it by setting 0.
 //

@@ -27,16 +27,6 @@ const QString endOfTime = QStringLiteral("00:00:00");
 // Client area of the definition, in pixels.
 constexpr QSize clientSize(632, 434);
 
-// A speech synthesizer may read a whole numeral as its value; one letter
-// at a time it cannot.
-QString spelledOut(const QString &numeral)
-{
-    QStringList letters;
-    for (const QChar letter : numeral)
-        letters << QString(letter);
-    return letters.join(u' ');
-}
-
 } // namespace
 
 Tavola::Tavola(runtime::Services &services, records::Location recordLocation, QWidget *parent)

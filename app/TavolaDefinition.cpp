@@ -227,7 +227,8 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
     case Kind::Timer:
         return nullptr;
     case Kind::TextBox: {
-        auto *box = definition.settings & ReadOnly ? new QLineEdit(surface) : new AnswerBox(surface);
+        auto *box = definition.settings & ReadOnly ? static_cast<QLineEdit *>(new NumeralBox(surface))
+                                                       : new AnswerBox(surface);
         box->setStyle(textBoxStyle());
         box->setReadOnly(definition.settings & ReadOnly);
         box->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -861,8 +861,9 @@ void WindowTest::controlWithGameRoleHasAccessibleName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("exposed"); // the accessible name, %1 for what the control shows; empty: any
     QTest::addColumn<QString>("described"); // the accessible description; empty: any
-    for (const char *name : {"Text2", "cmdNext", "cmdExit1", "Command1", "Picture2", "Picture1"})
+    for (const char *name : {"cmdNext", "cmdExit1", "Command1", "Picture2", "Picture1"})
         QTest::newRow(name) << QString::fromLatin1(name) << QString() << QString();
+    QTest::newRow("Text2") << "Text2" << "Numero romano" << QString();
     // The numeral asked (25), letter by letter, heard with the answer box.
     QTest::newRow("txtAnswer") << "txtAnswer" << "Risposta"
                                << "Numero romano X X V. Inserisci il numero e  premi il tasto  Invio";
@@ -879,8 +880,9 @@ void WindowTest::controlWithGameRoleHasAccessibleName_data()
     QTest::newRow("lblNum1") << "lblNum1" << "Valore del numero" << QString();
 }
 
-// Screen readers can name every control that takes focus or shows the game,
-// and no control gives away the number asked unless it shows it.
+// Screen readers can name every control that takes focus or shows the game;
+// no control gives away the number asked unless it shows it, and none gives
+// the numeral whole, which a speech synthesizer may read as the number.
 void WindowTest::controlWithGameRoleHasAccessibleName()
 {
     QFETCH(QString, name);
@@ -909,6 +911,9 @@ void WindowTest::controlWithGameRoleHasAccessibleName()
     const bool shown = widget->isVisible() && textOf(widget).contains(asked);
     if (!shown)
         QVERIFY2(!heard.join(u'|').contains(asked), qPrintable(heard.join(u'|')));
+    const QString numeral = game.tavola.state().questionRoman;
+    QCOMPARE(numeral, QStringLiteral("XXV"));
+    QVERIFY2(!heard.join(u'|').contains(numeral), qPrintable(heard.join(u'|')));
 }
 
 void WindowTest::pointerIsTheDefinedPicture_data()

@@ -194,12 +194,11 @@ never_said_early() {
     [[ -z $early ]] || fail "$2 was spoken before the answer: $early"
 }
 
-# never_said_whole NUMERAL: up to the last one heard, the numeral was only
-# ever spoken letter by letter.
+# never_said_whole NUMERAL: the numeral was only ever spoken letter by letter.
 never_said_whole() {
     local whole
     ((${#1} > 1)) || return 0
-    whole=$(utterances | head -n "$listened" | grep -w -- "$1" || true)
+    whole=$(utterances | grep -w -- "$1" || true)
     [[ -z $whole ]] || fail "the numeral $1 was spoken as a word: $whole"
 }
 
@@ -239,12 +238,11 @@ hear_numeral
 never_said_early "$asked_from" "$value"
 answer "$value"
 hear "the verdict on the right answer" '^Esatto, è incredibile!!!( |$)'
-never_said_whole "$first_numeral"
-never_said_whole "$numeral"
 
-# Flat review reads the whole window (keypad plus, twice): each value is
-# said with what it is.
+# Flat review reads the whole window (keypad plus, twice): the numeral
+# letter by letter, and each value with what it is.
 key KP_Add KP_Add
+hear "the numeral in flat review" "^$(sed 's/./& /g; s/ $//' <<<"$numeral")( |\$)"
 hear "the clock in flat review" '^Tempo restante [0-9][0-9]:[0-9][0-9]:[0-9][0-9]$'
 hear "the counters in flat review" '^Risposte esatte 1 Risposte errate 1 Risposte totali 2$'
 hear "the challenger in flat review" '^Nome dello sfidante Lia$'
@@ -255,4 +253,7 @@ step="closing the window"
 "$closer" "$main" || fail "could not ask the window to close"
 await_exit
 stop_orca
+step="checking what Orca said"
+never_said_whole "$first_numeral"
+never_said_whole "$numeral"
 say "all heard as expected; Orca's utterances are in $spoken"
