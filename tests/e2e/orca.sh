@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Plays a game by ear: Orca, the screen reader, runs beside the game on a
 # private X server, D-Bus session and accessibility bus. The test hears the
-# numeral from Orca, answers once wrong and once right, and checks what
-# Orca said.
+# numeral from Orca, answers once wrong and once right, reads the window
+# with Orca's flat review, and checks what Orca said.
 # Usage: orca.sh GAME CLOSER ARTIFACT_DIR
 #   CLOSER       program that asks a window to close (tests/e2e/chiudi.cpp);
 #                the game ends without comparing or writing the record.
