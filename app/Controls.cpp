@@ -2,6 +2,8 @@
 
 #include "Characters.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPaintEvent>
@@ -11,6 +13,87 @@
 #include <qdrawutil.h>
 
 using runtime::Int16;
+
+QString spelledOut(const QString &numeral)
+{
+    QStringList letters;
+    for (const QChar letter : numeral)
+        letters << QString(letter);
+    return letters.join(u' ');
+}
+
+namespace {
+
+// The numeral box as a screen reader sees it: a read-only text whose
+// content is the numeral spelled out. Nothing reads the box but the eye.
+class NumeralBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit NumeralBoxAccessible(QWidget *box) : QAccessibleWidget(box, QAccessible::EditableText) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        return state;
+    }
+
+    using QAccessibleWidget::text;
+    QString text(int startOffset, int endOffset) const override
+    {
+        return spoken().mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(spoken().size()); }
+    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    // The letters do not lie where they are painted: every one is given the
+    // whole box, and the box's left half is the start of the text.
+    QRect characterRect(int) const override { return rect(); }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        if (!rect().contains(point))
+            return -1;
+        return point.x() < rect().center().x() ? 0 : characterCount();
+    }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+
+private:
+    QString spoken() const { return spelledOut(static_cast<const QLineEdit *>(widget())->text()); }
+};
+
+QAccessibleInterface *numeralBoxAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("NumeralBox") && object->isWidgetType())
+        return new NumeralBoxAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+NumeralBox::NumeralBox(QWidget *parent) : QLineEdit(parent)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(numeralBoxAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+}
 
 CaptionLabel::CaptionLabel(QWidget *parent) : QLabel(parent)
 {
@@ -29,6 +112,39 @@ void CaptionLabel::setCaption(const QString &caption)
     setText(shown);
     if (m_autoSize)
         fitCaption();
+    nameAfterCaption();
+}
+
+void CaptionLabel::setSubject(const QString &subject, Naming naming)
+{
+    m_subject = subject;
+    m_naming = naming;
+    setAccessibleName(subject);
+    nameAfterCaption();
+}
+
+// Named only while shown. Orca keeps the states of a label it first hears
+// of while the window is hidden, and Qt reports it showing but never
+// visible again: flat review would skip it.
+void CaptionLabel::showEvent(QShowEvent *event)
+{
+    QLabel::showEvent(event);
+    nameAfterCaption();
+}
+
+void CaptionLabel::nameAfterCaption()
+{
+    if (m_subject.isEmpty() || m_naming == Naming::Subject || !isVisible())
+        return;
+    QString value = text();
+    value.replace(u'\n', u' ');
+    value = value.trimmed();
+    if (value.isEmpty())
+        setAccessibleName(m_subject + QStringLiteral(" vuoto"));
+    else if (m_naming == Naming::Caption)
+        setAccessibleName(value);
+    else
+        setAccessibleName(m_subject + u' ' + value);
 }
 
 void CaptionLabel::setAutoSize(bool autoSize)

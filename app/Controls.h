@@ -34,12 +34,37 @@ public:
     void setEmptySize(const QSize &size) { m_emptySize = size; }
     void setBorder(bool border);
 
+    // How a screen reader names the label: by its subject alone, by the
+    // subject followed by the caption, or by the caption alone. A label
+    // named after its caption says when it is empty rather than go silent.
+    enum class Naming { Subject, SubjectAndCaption, Caption };
+    void setSubject(const QString &subject, Naming naming);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void fitCaption();
+    void nameAfterCaption();
 
     QString m_caption;
     bool m_autoSize = false;
     QSize m_emptySize;
+    QString m_subject;
+    Naming m_naming = Naming::Subject;
+};
+
+// A Roman numeral letter by letter: a speech synthesizer may read a whole
+// numeral as its value, one letter at a time it cannot.
+QString spelledOut(const QString &numeral);
+
+// The box that shows the numeral. A screen reader gets its text letter by
+// letter, as spelledOut gives it.
+class NumeralBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit NumeralBox(QWidget *parent = nullptr);
 };
 
 // The answer box: every typed character goes through keyPress before the

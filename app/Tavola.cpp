@@ -202,7 +202,6 @@ void Tavola::Form_Resize()
 
 void Tavola::cmdNext_Click()
 {
-    txtAnswer->setText(QString());
     lblMessage->setCaption(QString());
     m_services.SeedRandom();
     if (maxNumber.isEmpty())
@@ -226,15 +225,21 @@ void Tavola::cmdNext_Click()
     questionRoman = Modulo1::ToRoman(counted);
     questionValue = counted;
     Text2->setText(questionRoman);
+    // Orca speaks it with the answer box, as the focus comes there.
+    txtAnswer->setAccessibleDescription(QStringLiteral("Numero romano ") + spelledOut(questionRoman)
+                                        + QStringLiteral(". ") + txtAnswer->toolTip());
     expectedAnswer = runtime::IntegerText(drawn);
+    // The box takes the focus before it is emptied. Orca, told of a change
+    // in a box that has the focus before it is told of the focus, takes the
+    // focus as known and does not speak the box.
+    txtAnswer->setFocus();
+    txtAnswer->setText(QString());
     cmdNext->setEnabled(false);
 
     m_services.SeedRandom();
     const int red = int(256 * m_services.NextRandom());
     const int green = int(256 * m_services.NextRandom());
     m_surface->paintBands(red, green);
-
-    txtAnswer->setFocus();
 }
 
 void Tavola::txtAnswer_KeyPress(Int16 &KeyAscii)

@@ -35,6 +35,9 @@ enum Setting : unsigned {
     IconPointer = 1 << 7,
     NoBorder = 1 << 8,
     ReadOnly = 1 << 9,
+    // A label's accessible name is then more than its fixed subject.
+    NamedWithCaption = 1 << 10,
+    NamedByCaption = 1 << 11,
 };
 
 // Pixel size at 96 dpi of a size in points.
@@ -110,34 +113,37 @@ const std::array<ControlDefinition, 28> controls = {{
     {"Label2", Kind::Label, twips(6960, 0, 3975, 255), 21, u"Corrisponde al numero",
      {TimesNewRoman, px(12), QFont::Bold}, qRgb(0xFF, 0xFF, 0xFF), System, Transparent, nullptr, nullptr, 0},
     {"lblconto", Kind::Label, twips(240, 2400, 1575, 495), 20, u"00.00.00", {ArialBlack, px(12), QFont::Black},
-     qRgb(0xFF, 0xFF, 0x00), System, Transparent | Border, nullptr, u"Tempo restante", 0},
+     qRgb(0xFF, 0xFF, 0x00), System, Transparent | Border | NamedWithCaption, nullptr, u"Tempo restante", 0},
     {"Label11", Kind::Label, twips(120, 2040, 1815, 375), 19, u"Tempo restante", {MsSansSerif, px(9.75), QFont::Bold},
      qRgb(0xFF, 0x00, 0x00), System, Transparent, nullptr, nullptr, 0},
     {"lblpunti", Kind::Label, twips(7560, 6240, 195, 435), 18, u"0", {MsSansSerif, px(18)},
-     qRgb(0xC0, 0x00, 0xC0), System, Transparent | AutoSize, nullptr, u"Punteggio del record", 0},
+     qRgb(0xC0, 0x00, 0xC0), System, Transparent | AutoSize | NamedWithCaption, nullptr, u"Punteggio del record", 0},
     {"Label13", Kind::Label, twips(6000, 6240, 1455, 435), 17, u"con punti", {MsSansSerif, px(18)},
      qRgb(0x00, 0xFF, 0x00), System, Transparent | AutoSize, nullptr, nullptr, 0},
     {"lblnome", Kind::Label, twips(2520, 6240, 990, 435), 16, u"nome", {MsSansSerif, px(18), QFont::Bold},
-     qRgb(0x00, 0x00, 0xFF), System, Transparent | AutoSize, nullptr, u"Detentore del record", 0},
+     qRgb(0x00, 0x00, 0xFF), System, Transparent | AutoSize | NamedWithCaption, nullptr, u"Detentore del record", 0},
     {"Label12", Kind::Label, twips(120, 6240, 2295, 375), 14, u"Il record  è di ", {MsSansSerif, px(18)},
      qRgb(0x00, 0xFF, 0x00), System, Transparent, nullptr, nullptr, 0},
     {"lblnome1", Kind::Label, twips(240, 5640, 165, 420), 13, u"", {MsSansSerif, px(13.5), QFont::Bold},
-     qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | AutoSize, nullptr, u"Nome dello sfidante", 0},
+     qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | AutoSize | NamedWithCaption,
+     nullptr, u"Nome dello sfidante", 0},
     {"Label14", Kind::Label, twips(240, 5160, 1215, 420), 12, u"Sfidante", {MsSansSerif, px(13.5), QFont::Bold},
      qRgb(0x00, 0xFF, 0xFF), System, Transparent | Border | Centred | AutoSize, nullptr, nullptr, 0},
     {"Label3", Kind::Label, twips(6360, 3120, 2340, 495), 10, u"Risposte totali", {MsSansSerif, px(18)},
      qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | AutoSize, nullptr, nullptr, 0},
     {"lblScore2", Kind::Label, twips(7200, 3840, 555, 885), 7, u"0", {TimesNewRoman, px(36), QFont::Bold},
-     qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | Centred | AutoSize, nullptr, u"Risposte totali", 0},
+     qRgb(0x00, 0x00, 0xFF), System, Transparent | Border | Centred | AutoSize | NamedWithCaption,
+     nullptr, u"Risposte totali", 0},
     {"lblScore1", Kind::Label, twips(4080, 3840, 540, 885), 3, u"0", {TimesNewRoman, px(36), QFont::Bold},
-     qRgb(0xFF, 0x00, 0x00), System, Transparent | Border | Centred | AutoSize, nullptr, u"Risposte errate", 0},
+     qRgb(0xFF, 0x00, 0x00), System, Transparent | Border | Centred | AutoSize | NamedWithCaption,
+     nullptr, u"Risposte errate", 0},
     {"lblNum1", Kind::Label, twips(1080, 4920, 1545, 945), 5, u"", {Arial, px(48), QFont::Bold},
      System, qRgb(0xFF, 0x80, 0xFF), Opaque | Border | Centred | AutoSize | Hidden, nullptr, u"Valore del numero", 0},
     {"lblScore", Kind::Label, twips(1080, 3840, 555, 885), 4, u"0", {TimesNewRoman, px(36), QFont::Bold},
-     System, qRgb(0xFF, 0xFF, 0x00), Transparent | Border | Centred | AutoSize,
+     System, qRgb(0xFF, 0xFF, 0x00), Transparent | Border | Centred | AutoSize | NamedWithCaption,
      u"Questo è il tuo punteggio. Forza con il  record", u"Risposte esatte", 0},
     {"lblMessage", Kind::Label, twips(3120, 2040, 6615, 615), 1, u"", {MsSansSerif, px(24), QFont::Bold, true},
-     qRgb(0xFF, 0x00, 0x00), qRgb(0x00, 0xFF, 0xFF), Transparent | Centred | IconPointer, nullptr,
+     qRgb(0xFF, 0x00, 0x00), qRgb(0x00, 0xFF, 0xFF), Transparent | Centred | IconPointer | NamedByCaption, nullptr,
      u"Esito della risposta", 0},
     {"Label6", Kind::Label, twips(240, 3120, 2565, 495), 6, u"Risposte esatte", {MsSansSerif, px(18)},
      qRgb(0x00, 0xC0, 0x00), qRgb(0xE0, 0xE0, 0xE0), Transparent | Border | Centred | AutoSize, nullptr, nullptr, 0},
@@ -223,7 +229,8 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
     case Kind::Timer:
         return nullptr;
     case Kind::TextBox: {
-        auto *box = definition.settings & ReadOnly ? new QLineEdit(surface) : new AnswerBox(surface);
+        auto *box = definition.settings & ReadOnly ? static_cast<QLineEdit *>(new NumeralBox(surface))
+                                                       : new AnswerBox(surface);
         box->setStyle(textBoxStyle());
         box->setReadOnly(definition.settings & ReadOnly);
         box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -264,6 +271,13 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         }
         label->setEmptySize(pixels(definition.twips).size());
         label->setCaption(text(definition.text));
+        if (definition.accessibleName) {
+            using Naming = CaptionLabel::Naming;
+            label->setSubject(text(definition.accessibleName),
+                              definition.settings & NamedWithCaption ? Naming::SubjectAndCaption
+                                  : definition.settings & NamedByCaption ? Naming::Caption
+                                                                         : Naming::Subject);
+        }
         widget = label;
         break;
     }
@@ -284,7 +298,7 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         setColour(widget, QPalette::WindowText, definition.textColour);
     if (definition.toolTip)
         widget->setToolTip(text(definition.toolTip));
-    if (definition.accessibleName)
+    if (definition.accessibleName && definition.kind != Kind::Label)
         widget->setAccessibleName(text(definition.accessibleName));
     if (definition.kind == Kind::Label || definition.kind == Kind::Image)
         widget->setFocusPolicy(Qt::NoFocus);
@@ -374,6 +388,10 @@ void Tavola::createControls()
     control(lblMessage, "lblMessage");
     control(Label6, "Label6");
     control(Image1, "Image1");
+
+    // Orca names a focused button after the label whose buddy it is: the
+    // verdict on an answer is heard as the focus comes to the button.
+    lblMessage->setBuddy(cmdNext);
 
     // The timer is defined running; the start-up switches it off at once.
     Timer1 = new QTimer(m_surface);

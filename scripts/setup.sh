@@ -9,6 +9,8 @@ packages=(
     fonts-liberation fonts-lato
     # Only for the tests: a headless X server, keystrokes, screenshots.
     xvfb xauth xdotool x11-utils imagemagick
+    # Only for the test played by ear: the screen reader and its buses.
+    orca at-spi2-core dbus-daemon dbus-bin procps
     # Only for the tests of the installed files and of the Debian package.
     desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian
     # Only for the fuzz targets: clang's libFuzzer and sanitizer runtimes.

@@ -7,6 +7,7 @@
 #include "ScriptedServices.h"
 #include "Tavola.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QHash>
 #include <QMenu>
@@ -884,19 +885,61 @@ void WindowTest::answerBoxTakesAtMostFiveTypedCharacters()
 void WindowTest::controlWithGameRoleHasAccessibleName_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char *name : {"Text2", "txtAnswer", "cmdNext", "cmdExit1", "Command1", "Picture2", "Picture1",
-                             "lblconto", "lblpunti", "lblnome", "lblnome1", "lblScore", "lblScore1", "lblScore2",
-                             "lblNum1", "lblMessage"})
-        QTest::newRow(name) << QString::fromLatin1(name);
+    QTest::addColumn<QString>("exposed"); // the accessible name, %1 for what the control shows; empty: any
+    QTest::addColumn<QString>("described"); // the accessible description; empty: any
+    for (const char *name : {"cmdNext", "cmdExit1", "Command1", "Picture2", "Picture1"})
+        QTest::newRow(name) << QString::fromLatin1(name) << QString() << QString();
+    QTest::newRow("Text2") << "Text2" << "Numero romano" << QString();
+    // The numeral asked (25), letter by letter, heard with the answer box.
+    QTest::newRow("txtAnswer") << "txtAnswer" << "Risposta"
+                               << "Numero romano X X V. Inserisci il numero e  premi il tasto  Invio";
+    // Labels that show what changes say what it is, and say so when empty.
+    QTest::newRow("lblScore") << "lblScore" << "Risposte esatte %1" << QString();
+    QTest::newRow("lblScore1") << "lblScore1" << "Risposte errate %1" << QString();
+    QTest::newRow("lblScore2") << "lblScore2" << "Risposte totali %1" << QString();
+    QTest::newRow("lblconto") << "lblconto" << "Tempo restante %1" << QString();
+    QTest::newRow("lblnome1") << "lblnome1" << "Nome dello sfidante %1" << QString();
+    QTest::newRow("lblpunti empty") << "lblpunti" << "Punteggio del record vuoto" << QString();
+    QTest::newRow("lblnome empty") << "lblnome" << "Detentore del record vuoto" << QString();
+    QTest::newRow("lblMessage empty") << "lblMessage" << "Esito della risposta vuoto" << QString();
+    // Hidden, it holds the answer: nothing of it may be heard.
+    QTest::newRow("lblNum1") << "lblNum1" << "Valore del numero" << QString();
 }
 
-// Screen readers can name every control that takes focus or shows the game.
+// Screen readers can name every control that takes focus or shows the game;
+// no control gives away the number asked unless it shows it, and none gives
+// the numeral whole, which a speech synthesizer may read as the number.
 void WindowTest::controlWithGameRoleHasAccessibleName()
 {
     QFETCH(QString, name);
-    QWidget *widget = loaded(FirstLoad).control(name);
+    QFETCH(QString, exposed);
+    QFETCH(QString, described);
+    const Game &game = loaded(FirstLoad);
+    QWidget *widget = game.control(name);
     QVERIFY(widget);
-    QVERIFY(!widget->accessibleName().trimmed().isEmpty());
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    QVERIFY(!accessible->text(QAccessible::Name).trimmed().isEmpty());
+    if (!exposed.isEmpty())
+        QCOMPARE(accessible->text(QAccessible::Name), exposed.contains(u"%1") ? exposed.arg(textOf(widget)) : exposed);
+    if (!described.isEmpty())
+        QCOMPARE(accessible->text(QAccessible::Description), described);
+
+    QStringList heard;
+    for (const QAccessible::Text text : {QAccessible::Name, QAccessible::Description, QAccessible::Value,
+                                         QAccessible::Help, QAccessible::Accelerator})
+        heard << accessible->text(text);
+    if (QAccessibleTextInterface *content = accessible->textInterface())
+        heard << content->text(0, content->characterCount());
+    const QRegularExpression asked(QStringLiteral("\\b%1\\b")
+                                       .arg(QRegularExpression::escape(game.tavola.state().expectedAnswer)));
+    QVERIFY(asked.isValid());
+    const bool shown = widget->isVisible() && textOf(widget).contains(asked);
+    if (!shown)
+        QVERIFY2(!heard.join(u'|').contains(asked), qPrintable(heard.join(u'|')));
+    const QString numeral = game.tavola.state().questionRoman;
+    QCOMPARE(numeral, QStringLiteral("XXV"));
+    QVERIFY2(!heard.join(u'|').contains(numeral), qPrintable(heard.join(u'|')));
 }
 
 void WindowTest::pointerIsTheDefinedPicture_data()
