@@ -898,7 +898,7 @@ void WindowTest::controlWithGameRoleHasAccessibleName_data()
     QTest::newRow("lblScore1") << "lblScore1" << "Risposte errate %1" << QString();
     QTest::newRow("lblScore2") << "lblScore2" << "Risposte totali %1" << QString();
     QTest::newRow("lblconto") << "lblconto" << "Tempo restante %1" << QString();
-    QTest::newRow("lblnome1") << "lblnome1" << "Nome dello sfidante %1" << QString();
+    QTest::newRow("lblnome1 empty") << "lblnome1" << "Nome dello sfidante vuoto" << QString();
     QTest::newRow("lblpunti empty") << "lblpunti" << "Punteggio del record vuoto" << QString();
     QTest::newRow("lblnome empty") << "lblnome" << "Detentore del record vuoto" << QString();
     QTest::newRow("lblMessage empty") << "lblMessage" << "Esito della risposta vuoto" << QString();
