@@ -161,6 +161,10 @@ dpkg-reconfigure -f noninteractive valtrino >"$pkgwork/reconfigure.log" 2>&1 || 
 [[ $(mode_of "$helper") == "root:games 2755" ]] || fail "$helper is $(mode_of "$helper"), not root:games 2755"
 [[ $(mode_of "$records/.lock") == "root:games 660" ]] || fail "the record lock is $(mode_of "$records/.lock")"
 
+# The menu entry starts the installed game.
+menu_exec=$(sed -n 's/^Exec=//p' /usr/share/applications/org.example.Valtrino.desktop)
+[[ $menu_exec == "$program" ]] || fail "the menu entry starts '$menu_exec', not $program"
+
 # Of everything installed, only the helper is set-id, and it links no Qt.
 while read -r path; do
     [[ -f $path && ! -L $path ]] || continue
