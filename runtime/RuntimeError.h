@@ -1,21 +1,25 @@
 #pragma once
 
+#include "RecordStore.h"
+
 #include <QString>
 #include <exception>
 
 namespace runtime {
 
 // Error numbers the game can meet; the values are the classic runtime's.
+// The record files' own are numbered with the record rules, which the
+// set-group-id helper shares without Qt.
 enum ErrorCode : int {
     InvalidCall = 5,
     Overflow = 6,
     SubscriptOutOfRange = 9,
     TypeMismatch = 13,
-    FileNotFound = 53,
-    DiskFull = 61,
-    PermissionDenied = 70,
-    PathFileAccessError = 75,
-    PathNotFound = 76,
+    FileNotFound = recordcore::FileNotFound,
+    DiskFull = recordcore::DiskFull,
+    PermissionDenied = recordcore::PermissionDenied,
+    PathFileAccessError = recordcore::PathFileAccessError,
+    PathNotFound = recordcore::PathNotFound,
 };
 
 // A failure that no handler catches: it travels up to the event dispatch,

@@ -11,7 +11,7 @@
 // put in place of the directory or of a file is ever followed.
 namespace recordcore {
 
-// The runtime's error numbers for the failures met here.
+// The error numbers of the failures met here; the runtime reports the same.
 enum ErrorNumber : int {
     FileNotFound = 53,
     DiskFull = 61,
