@@ -218,14 +218,21 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
     QCOMPARE(state(files + "/punt.txt"), scoreAfter);
     QCOMPARE(state(files + "/nom.txt"), nameAfter);
     QCOMPARE(state(target), secret);
-    // Nothing else is left in the directory, no temporary file either.
+    // Nothing else is left in the directory, no temporary file either; the
+    // lock file, where a record request made it, is closed to other users.
     QStringList expected;
     for (const auto &[file, after] : {std::pair{"nom.txt", nameAfter}, std::pair{"punt.txt", scoreAfter}}) {
         if (after != absent)
             expected << QString::fromLatin1(file);
     }
-    QCOMPARE(QDir(files).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
-             expected);
+    QStringList left = QDir(files).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    if (left.removeOne(QStringLiteral(".lock"))) {
+        const QFileInfo lock(files + "/.lock");
+        QVERIFY(lock.isFile() && !lock.isSymLink() && lock.size() == 0);
+        QCOMPARE(lock.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther),
+                 QFileDevice::Permissions());
+    }
+    QCOMPARE(left, expected);
 }
 
 // A descriptor that a hostile player leaves open into the helper is closed
@@ -339,7 +346,7 @@ void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess()
     QCOMPARE(error, diskFull ? 61 : 0);
     QCOMPARE(state(helperDir + "/punt.txt"), diskFull ? QByteArray() : QByteArray("3\r\n"));
     QCOMPARE(state(helperDir + "/nom.txt"), diskFull ? QByteArray() : QByteArray("Niccol\xF2\r\n"));
-    QCOMPARE(QDir(helperDir).entryList(QDir::Files | QDir::Hidden), (QStringList{"nom.txt", "punt.txt"}));
+    QCOMPARE(QDir(helperDir).entryList(QDir::Files | QDir::Hidden), (QStringList{".lock", "nom.txt", "punt.txt"}));
 }
 
 QTEST_MAIN(HelperTest)

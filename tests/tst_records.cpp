@@ -1,13 +1,32 @@
 #include "RecordFiles.h"
+#include "RecordStore.h"
 #include "RuntimeError.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+// A disk whose flush takes 300 ms, while slowFlush is set: the record
+// functions linked into this program call this fsync, not the system's.
+std::atomic<bool> slowFlush = false;
+extern "C" int fsync(int fd)
+{
+    if (slowFlush)
+        ::usleep(300 * 1000);
+    return int(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -61,6 +80,8 @@ private slots:
     void freeFileNumberIsOneWhenNothingIsOpen();
     void unreadableFileIsPermissionDenied();
     void hugeFileIsReadOnlyToTheLimit();
+    void copyKilledWhileFlushingLeavesTheOldRecordForTheNextToClear();
+    void playerHoldingTheDirectoryBlocksNoRecord();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -229,6 +250,63 @@ void RecordsTest::hugeFileIsReadOnlyToTheLimit()
     file.close();
     const QString text = records::readWhole(records::namePath(m_windowsDir));
     QCOMPARE(text.size(), records::readLimit);
+}
+
+void RecordsTest::copyKilledWhileFlushingLeavesTheOldRecordForTheNextToClear()
+{
+    put(m_dir->filePath("punt.txt"), "1\r\n");
+    put(m_dir->filePath("nom.txt"), "Bea\r\n");
+    // Not the game's temporaries: never touched.
+    const QStringList others{"nom.txt.backup2", "punt.txt.old", "punt.txtABCDEF"};
+    for (const QString &other : others)
+        put(m_dir->filePath(other), "keep");
+    const std::string directory = QFile::encodeName(m_dir->path()).toStdString();
+
+    const pid_t copy = ::fork();
+    if (copy == 0) {
+        slowFlush = true;
+        try {
+            recordcore::storeRecord(recordcore::Directory(directory), "2", "Carla", 2);
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    // Killed while the new name is flushed, the new score on the disk already.
+    const auto temporaries = [&] {
+        return QDir(m_dir->path()).entryList({"punt.txt.??????", "nom.txt.??????"}, QDir::Files, QDir::Name);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (temporaries().size() < 2 && clock.elapsed() < 5000)
+        ::usleep(1000);
+    ::kill(copy, SIGKILL);
+    ::waitpid(copy, nullptr, 0);
+    QCOMPARE(temporaries().size(), 2);
+    QCOMPARE(bytesOf(m_dir->filePath("punt.txt")), QByteArray("1\r\n"));
+    QCOMPARE(bytesOf(m_dir->filePath("nom.txt")), QByteArray("Bea\r\n"));
+
+    // The next copy that writes clears what the killed one left.
+    QCOMPARE(recordcore::storeRecord(recordcore::Directory(directory), "3", "Dino", 3), recordcore::Outcome::Stored);
+    QCOMPARE(bytesOf(m_dir->filePath("punt.txt")), QByteArray("3\r\n"));
+    QCOMPARE(bytesOf(m_dir->filePath("nom.txt")), QByteArray("Dino\r\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{".lock", "nom.txt", "nom.txt.backup2", "punt.txt", "punt.txt.old", "punt.txtABCDEF"}));
+}
+
+void RecordsTest::playerHoldingTheDirectoryBlocksNoRecord()
+{
+    // Any player can open the directory, and a lock needs no more.
+    const int held = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(held >= 0);
+    QCOMPARE(::flock(held, LOCK_SH | LOCK_NB), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const recordcore::Directory directory(QFile::encodeName(m_dir->path()).toStdString());
+    QCOMPARE(recordcore::storeRecord(directory, "1", "Ada", 1), recordcore::Outcome::Stored);
+    QVERIFY2(clock.elapsed() < 2000, "waited for the player's lock");
+    ::close(held);
+    QCOMPARE(QFileInfo(m_dir->filePath(".lock")).permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther),
+             QFileDevice::Permissions());
 }
 
 QTEST_GUILESS_MAIN(RecordsTest)

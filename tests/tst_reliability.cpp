@@ -259,15 +259,16 @@ void ReliabilityTest::fullDiskKeepsThePreviousRecordWhole()
     GameFixture game;
     game.putRecord("punt.txt", "1\r\n");
     game.putRecord("nom.txt", "Bea\r\n");
-    game.start();
+    game.start(QStringLiteral("Annalisa"));
     scoreRight(game, 123);
 
-    // A file size limit of two bytes fails the write half way, as a full disk would.
+    // A file size limit that the new score fits and the new name does not:
+    // the disk fills up between the two files.
     rlimit saved;
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit tiny = saved;
-    tiny.rlim_cur = 2;
+    tiny.rlim_cur = 5;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
     const int error = runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); });
     ::setrlimit(RLIMIT_FSIZE, &saved);

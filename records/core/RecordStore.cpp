@@ -2,7 +2,9 @@
 
 #include "LeadingNumber.h"
 
+#include <cctype>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace recordcore {
 
@@ -20,6 +23,8 @@ namespace {
 // Record files are group-writable, so that the players who share the
 // directory through a group can all set a record.
 constexpr mode_t fileMode = 0664;
+// Nobody outside that group may even open the lock file.
+constexpr mode_t lockMode = 0660;
 
 int openCount = 0;
 
@@ -159,23 +164,30 @@ Lock::Lock(const Directory &directory) : m_fd(lockable(directory.fd()))
 }
 
 // Whoever can open a file can hold a lock on it, and every player can open
-// the directory. The installed game's lock file is for its group alone, so
-// a player can never keep the others from setting a record; without one,
-// the directory itself serves.
+// the directory. The lock file is for the directory's writers alone: the
+// package makes it for the games group, and a copy that writes by itself
+// makes it the first time, for the group that shares the directory.
 int Lock::lockable(int directory)
 {
-    const int file = ::openat(directory, lockFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (file >= 0) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int file = ::openat(directory, lockFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (file < 0 && errno == ENOENT) {
+            file = ::openat(directory, lockFile, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, lockMode);
+            if (file < 0 && errno == EEXIST)
+                continue; // another copy made it meanwhile
+            if (file >= 0)
+                ::fchmod(file, lockMode); // whatever the umask left
+        }
+        if (file < 0)
+            fail(errno);
         struct stat info;
-        if (::fstat(file, &info) == 0 && S_ISREG(info.st_mode))
-            return file;
-        ::close(file);
+        if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(file);
+            fail(EISDIR); // a link, directory or pipe is no lock file
+        }
+        return file;
     }
-    // A description of its own, so that closing it releases the lock.
-    const int fd = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        fail(errno);
-    return fd;
+    fail(EEXIST);
 }
 
 void Lock::acquire()
@@ -253,31 +265,87 @@ std::string readWholeIfPresent(const Directory &directory, const char *name)
     return readWhole(directory, name);
 }
 
-void writeLine(const Directory &directory, const char *name, std::string_view line)
+Replacement::Replacement(const Directory &directory, const char *name, std::string_view line)
+    : m_directory(directory.fd()), m_name(name)
 {
-    std::string temporary;
-    Descriptor file(createTemporary(directory.fd(), name, temporary));
+    Descriptor file(createTemporary(m_directory, name, m_temporary));
     if (file.fd() < 0)
         fail(errno);
 
     std::string bytes(line);
     bytes += "\r\n";
+    int error = 0;
     try {
         writeAll(file.fd(), bytes);
-    } catch (const Failure &) {
-        ::unlinkat(directory.fd(), temporary.c_str(), 0);
-        throw;
+    } catch (const Failure &failure) {
+        error = failure.systemError();
     }
-    int error = 0;
-    if (::fchmod(file.fd(), fileMode) != 0 || ::fsync(file.fd()) != 0)
+    if (error == 0 && (::fchmod(file.fd(), fileMode) != 0 || ::fsync(file.fd()) != 0))
         error = errno;
     if (file.close() != 0 && error == 0)
         error = errno;
-    if (error == 0 && ::renameat(directory.fd(), temporary.c_str(), directory.fd(), name) != 0)
-        error = errno;
     if (error != 0) {
-        ::unlinkat(directory.fd(), temporary.c_str(), 0);
+        ::unlinkat(m_directory, m_temporary.c_str(), 0);
         fail(error);
+    }
+}
+
+Replacement::~Replacement()
+{
+    if (!m_done)
+        ::unlinkat(m_directory, m_temporary.c_str(), 0);
+}
+
+void Replacement::commit()
+{
+    if (::renameat(m_directory, m_temporary.c_str(), m_directory, m_name) != 0)
+        fail(errno);
+    m_done = true;
+}
+
+void writeLine(const Directory &directory, const char *name, std::string_view line)
+{
+    Replacement(directory, name, line).commit();
+}
+
+namespace {
+
+bool isLeftover(std::string_view entry)
+{
+    for (const std::string_view file : {std::string_view(scoreFile), std::string_view(nameFile)}) {
+        if (entry.size() == file.size() + 7 && entry.substr(0, file.size()) == file && entry[file.size()] == '.'
+            && std::all_of(entry.begin() + file.size() + 1, entry.end(), [](char c) {
+                   return std::isalnum(static_cast<unsigned char>(c));
+               }))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void removeLeftovers(const Directory &directory)
+{
+    // Tidying is not worth a lost record: a directory that cannot be
+    // listed is simply left as it is.
+    const int fd = ::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR *entries = ::fdopendir(fd);
+    if (!entries) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> leftovers;
+    while (const dirent *entry = ::readdir(entries)) {
+        if (isLeftover(entry->d_name))
+            leftovers.emplace_back(entry->d_name);
+    }
+    ::closedir(entries);
+    for (const std::string &name : leftovers) {
+        struct stat info;
+        if (::fstatat(directory.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            ::unlinkat(directory.fd(), name.c_str(), 0);
     }
 }
 
@@ -290,11 +358,19 @@ void createFiles(const Directory &directory)
 Outcome storeRecord(const Directory &directory, std::string_view score, std::string_view name, double current)
 {
     const Lock lock(directory);
+    removeLeftovers(directory);
     // Another copy of the game may have stored a better score meanwhile.
     if (!(leadingValue(readWholeIfPresent(directory, scoreFile)) < current))
         return Outcome::NotHigher;
-    writeLine(directory, scoreFile, score);
-    writeLine(directory, nameFile, name);
+    // Both new files are on the disk before either replaces the old one, so
+    // a full disk or a kill cannot leave a new score beside the old name.
+    Replacement newScore(directory, scoreFile, score);
+    Replacement newName(directory, nameFile, name);
+    newScore.commit();
+    newName.commit();
+    // Some file systems cannot flush a directory; the renames stand there.
+    if (::fsync(directory.fd()) != 0 && errno != EINVAL)
+        fail(errno);
     return Outcome::Stored;
 }
 

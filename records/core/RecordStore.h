@@ -41,7 +41,7 @@ private:
 
 inline constexpr char scoreFile[] = "punt.txt";
 inline constexpr char nameFile[] = "nom.txt";
-// Made by the package, readable by the games group alone.
+// Locked while a record is written; only the directory's writers can open it.
 inline constexpr char lockFile[] = ".lock";
 
 // Record files hold a few bytes; a larger one was not written by the game
@@ -72,9 +72,8 @@ private:
 
 // Held while a record is compared with the stored one and written, so that
 // two copies of the game on one machine cannot overwrite each other's
-// better record. It locks lockFile where the package made one, otherwise
-// the directory itself: the system releases the lock of a copy that
-// crashed, and the game leaves no lock file behind.
+// better record. It locks lockFile, made when absent: the system releases
+// the lock of a copy that crashed.
 class Lock
 {
 public:
@@ -98,10 +97,32 @@ std::string readWhole(const Directory &directory, const char *name);
 // The same, but a missing file reads as empty.
 std::string readWholeIfPresent(const Directory &directory, const char *name);
 
-// Replaces the file's content by the line and CR LF. The new content is
-// written beside the file and renamed over it, so a failure leaves the old
-// content whole, and a link in its place is replaced, not followed.
+// The file's new content, the line and CR LF, written and flushed beside
+// it; commit renames it over the file, so a link in its place is replaced,
+// not followed. Dropped without a commit, it is removed and the file keeps
+// its old content.
+class Replacement
+{
+public:
+    Replacement(const Directory &directory, const char *name, std::string_view line);
+    ~Replacement();
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    void commit();
+
+private:
+    int m_directory;
+    const char *m_name;
+    std::string m_temporary;
+    bool m_done = false;
+};
+
 void writeLine(const Directory &directory, const char *name, std::string_view line);
+
+// Removes the "<record file>.XXXXXX" files that a copy killed while
+// writing left behind; to be called under the lock.
+void removeLeftovers(const Directory &directory);
 
 // The creation step of the start-up: both files exist afterwards.
 void createFiles(const Directory &directory);

@@ -28,11 +28,15 @@ expect_file() {
     fi
 }
 
-# Only the two record files are there: no temporary copy is left behind.
+# Only the two record files are there, and the lock once a record was
+# written: no temporary copy is left behind.
 expect_only_record_files() {
     local found
     found=$(cd "$records" && ls -A | tr '\n' ' ')
-    [[ $found == "nom.txt punt.txt " ]] || fail "record directory holds: $found"
+    [[ $found == "nom.txt punt.txt " || $found == ".lock nom.txt punt.txt " ]] \
+        || fail "record directory holds: $found"
+    # The lock file that a record write makes is closed to other users.
+    [[ ! -e $records/.lock || $(stat -c %a "$records/.lock") == 660 ]] || fail "lock file mode: $(stat -c %a "$records/.lock")"
 }
 
 # With a limit of 2 every question is I, so 1 is always right.
