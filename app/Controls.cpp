@@ -245,17 +245,33 @@ QString AnswerBox::filtered(const QString &character)
     return keyAscii == typed ? character : runtime::Chr(keyAscii);
 }
 
+QPushButton *enabledDefaultButton(const QWidget *window)
+{
+    for (QPushButton *button : window->findChildren<QPushButton *>()) {
+        if (button->isDefault() && button->isEnabled() && button->isVisible())
+            return button;
+    }
+    return nullptr;
+}
+
+bool isEnterKey(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
 void AnswerBox::keyPressEvent(QKeyEvent *event)
 {
     wakeCaret();
     // An Alt chord is a command, not a character: Alt+N while the button is
-    // disabled must not type an N.
-    if (event->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) {
+    // disabled must not type an N. And once the answer is scored, Enter
+    // goes on to the next question rather than score it again.
+    if ((event->modifiers() & (Qt::AltModifier | Qt::MetaModifier))
+        || (isEnterKey(event) && enabledDefaultButton(window()))) {
         event->ignore();
         return;
     }
     QString character = event->text();
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    if (isEnterKey(event))
         character = QStringLiteral("\r");
     const bool oneCharacter = character.size() == 1
         || (character.size() == 2 && character.at(0).isHighSurrogate());

@@ -67,8 +67,15 @@ public:
     explicit NumeralBox(QWidget *parent = nullptr);
 };
 
+// The window's default button while it can be pressed, or nullptr. As in a
+// dialogue, Enter that no control takes for itself presses it.
+QPushButton *enabledDefaultButton(const QWidget *window);
+
+bool isEnterKey(const QKeyEvent *event);
+
 // The answer box: every typed character goes through keyPress before the
-// box takes it; keyPress may replace it, or swallow it by setting 0.
+// box takes it; keyPress may replace it, or swallow it by setting 0. Enter
+// is left to the window's default button while that is enabled.
 //
 // Its caret stops blinking, and stays shown, once the player has typed
 // nothing for a while, as GTK's does: each blink repaints the box, and a

@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScopeGuard>
 #include <QTimer>
@@ -129,6 +130,17 @@ void Tavola::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && m_loaded)
         Form_Resize();
+}
+
+void Tavola::keyPressEvent(QKeyEvent *event)
+{
+    if (isEnterKey(event)) {
+        if (QPushButton *button = enabledDefaultButton(this)) {
+            button->click();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void Tavola::resizeEvent(QResizeEvent *event)

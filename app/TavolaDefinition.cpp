@@ -38,6 +38,8 @@ enum Setting : unsigned {
     // A label's accessible name is then more than its fixed subject.
     NamedWithCaption = 1 << 10,
     NamedByCaption = 1 << 11,
+    // Pressed by Enter wherever the focus is, while enabled.
+    DefaultButton = 1 << 12,
 };
 
 // Pixel size at 96 dpi of a size in points.
@@ -91,7 +93,7 @@ const std::array<ControlDefinition, 28> controls = {{
     {"txtAnswer", Kind::TextBox, twips(6960, 360, 2415, 1290), 8, u"2", {ArialNarrow, px(48), QFont::Bold},
      System, qRgb(0xFF, 0x80, 0xFF), 0, u"Inserisci il numero e  premi il tasto  Invio", u"Risposta", 5},
     {"cmdNext", Kind::GraphicalButton, twips(3480, 4920, 1815, 1095), 2, u"&Nuovo calcolo",
-     {MsSansSerif, px(8.25), QFont::Bold}, System, qRgb(0x00, 0xC0, 0xC0), Disabled | IconPointer, u"Go",
+     {MsSansSerif, px(8.25), QFont::Bold}, System, qRgb(0x00, 0xC0, 0xC0), Disabled | IconPointer | DefaultButton, u"Go",
      u"Nuovo calcolo", 0},
     {"cmdExit1", Kind::GraphicalButton, twips(6600, 4920, 1815, 1095), 0, u"E&xit",
      {MsSansSerif, px(8.25), QFont::Bold}, System, qRgb(0xFF, 0x80, 0x00), 0,
@@ -304,6 +306,8 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         widget->setFocusPolicy(Qt::NoFocus);
     if (definition.settings & Disabled)
         widget->setEnabled(false);
+    if (definition.settings & DefaultButton)
+        static_cast<QPushButton *>(widget)->setDefault(true);
     if (definition.settings & Hidden)
         widget->hide();
     return widget;

@@ -71,7 +71,8 @@ private slots:
     void answerIsComparedAsExactText();
     void emptyAnswerIsWrongAndBeeps();
     void countersAddUp();
-    void secondEnterForTheSameQuestionCountsAgain();
+    void enterAfterTheAnswerPosesTheNextQuestionWhereverTheFocusIs_data();
+    void enterAfterTheAnswerPosesTheNextQuestionWhereverTheFocusIs();
     void typedCharactersAreMappedBeforeTheBoxTakesThem_data();
     void typedCharactersAreMappedBeforeTheBoxTakesThem();
     void composedCharactersAreMappedToo();
@@ -258,13 +259,34 @@ void PlayingTest::countersAddUp()
     QCOMPARE(game.services.beeps, 5);
 }
 
-void PlayingTest::secondEnterForTheSameQuestionCountsAgain()
+void PlayingTest::enterAfterTheAnswerPosesTheNextQuestionWhereverTheFocusIs_data()
 {
+    QTest::addColumn<QString>("focus"); // where the player moved after the answer
+    QTest::newRow("back in the answer box") << "txtAnswer";
+    QTest::newRow("on the numeral") << "Text2";
+    QTest::newRow("on the stopwatch box") << "Picture1";
+}
+
+// Once an answer is scored, Enter presses the enabled next-question button
+// and never scores the same answer again.
+void PlayingTest::enterAfterTheAnswerPosesTheNextQuestionWhereverTheFocusIs()
+{
+    QFETCH(QString, focus);
     GameFixture game;
-    game.services.randoms << 0.27f;
-    game.start();
+    game.services.randoms << 0.27f << 0.5f << 0.5f << 0.43f;
+    Tavola &tavola = game.start();
     QTest::keyClicks(game.control("txtAnswer"), QStringLiteral("27"));
     QTest::keyClick(game.control("txtAnswer"), Qt::Key_Return);
+    QWidget *focused = game.control(qPrintable(focus));
+    focused->setFocus();
+    QTest::keyClick(focused, Qt::Key_Return);
+
+    QCOMPARE(game.caption("lblScore"), QStringLiteral("1"));
+    QCOMPARE(game.caption("lblScore2"), QStringLiteral("1"));
+    QCOMPARE(tavola.state().expectedAnswer, QStringLiteral("43"));
+    QVERIFY(!game.control("cmdNext")->isEnabled());
+    // With the button disabled again, Enter is the answer's once more.
+    QTest::keyClicks(game.control("txtAnswer"), QStringLiteral("43"));
     QTest::keyClick(game.control("txtAnswer"), Qt::Key_Return);
     QCOMPARE(game.caption("lblScore"), QStringLiteral("2"));
     QCOMPARE(game.caption("lblScore2"), QStringLiteral("2"));
