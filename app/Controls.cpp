@@ -256,7 +256,8 @@ QPushButton *enabledDefaultButton(const QWidget *window)
 
 bool isEnterKey(const QKeyEvent *event)
 {
-    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && !(event->modifiers() & (Qt::AltModifier | Qt::MetaModifier));
 }
 
 void AnswerBox::keyPressEvent(QKeyEvent *event)

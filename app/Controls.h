@@ -71,6 +71,7 @@ public:
 // dialogue, Enter that no control takes for itself presses it.
 QPushButton *enabledDefaultButton(const QWidget *window);
 
+// Enter or Return, not part of an Alt chord, which is a command.
 bool isEnterKey(const QKeyEvent *event);
 
 // The answer box: every typed character goes through keyPress before the
