@@ -2,7 +2,6 @@
 
 #include "LeadingNumber.h"
 
-#include <cctype>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -310,13 +309,14 @@ void writeLine(const Directory &directory, const char *name, std::string_view li
 
 namespace {
 
+// "<record file>." and six of the letters createTemporary draws from,
+// whatever the locale.
 bool isLeftover(std::string_view entry)
 {
+    const auto drawn = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     for (const std::string_view file : {std::string_view(scoreFile), std::string_view(nameFile)}) {
         if (entry.size() == file.size() + 7 && entry.substr(0, file.size()) == file && entry[file.size()] == '.'
-            && std::all_of(entry.begin() + file.size() + 1, entry.end(), [](char c) {
-                   return std::isalnum(static_cast<unsigned char>(c));
-               }))
+            && std::all_of(entry.begin() + file.size() + 1, entry.end(), drawn))
             return true;
     }
     return false;
