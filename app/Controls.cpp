@@ -398,22 +398,40 @@ Surface::Surface(QWidget *parent) : QWidget(parent)
 
 void Surface::paintBands(int red, int green)
 {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = size() * ratio;
-    if (m_background.size() != pixels)
-        m_background = QPixmap(pixels);
-    m_background.setDevicePixelRatio(1.0);
-    {
-        QPainter painter(&m_background);
-        const int height = pixels.height();
-        for (int band = 0; band < 256; ++band) {
-            const int top = band * height / 256;
-            const int bottom = (band + 1) * height / 256;
-            painter.fillRect(0, top, pixels.width(), bottom - top, QColor(red, green, band));
-        }
-    }
-    m_background.setDevicePixelRatio(ratio);
+    m_red = red;
+    m_green = green;
+    m_ratio = devicePixelRatioF();
+    m_painted = size() * m_ratio;
     update();
+}
+
+// Band b runs from row b * H / 256 to row (b + 1) * H / 256, H the height
+// painted: only the bands that meet the given pixels are filled.
+void Surface::fillBands(QPainter &painter, const QRect &pixels) const
+{
+    const int height = m_painted.height();
+    for (int band = pixels.top() * 256 / height; band < 256; ++band) {
+        const int top = band * height / 256;
+        if (top > pixels.bottom())
+            break;
+        const int bottom = (band + 1) * height / 256;
+        const QRect strip = QRect(pixels.left(), top, pixels.width(), bottom - top) & pixels;
+        if (!strip.isEmpty())
+            painter.fillRect(strip, QColor(m_red, m_green, band));
+    }
+}
+
+QImage Surface::background() const
+{
+    if (m_painted.isEmpty())
+        return QImage();
+    QImage image(m_painted, QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        fillBands(painter, image.rect());
+    }
+    image.setDevicePixelRatio(m_ratio);
+    return image;
 }
 
 void Surface::paintEvent(QPaintEvent *event)
@@ -422,13 +440,17 @@ void Surface::paintEvent(QPaintEvent *event)
     // Each rect of the region on its own: its bounding rect, clipped span by
     // span, would wake Qt's thread pool whenever a tick meets the caret.
     QRegion uncovered = event->region();
-    if (!m_background.isNull()) {
-        const QRegion painted = uncovered & QRect(QPoint(), m_background.deviceIndependentSize().toSize());
-        const qreal ratio = m_background.devicePixelRatio();
+    if (!m_painted.isEmpty()) {
+        const QRegion painted = uncovered & QRect(QPoint(), (QSizeF(m_painted) / m_ratio).toSize());
+        // Drawn in the device pixels they were laid out in, so that the
+        // band edges fall on the same rows at any scale.
+        painter.setWorldTransform(QTransform::fromScale(1 / m_ratio, 1 / m_ratio));
+        const QRect all(QPoint(), m_painted);
         for (const QRect &rect : painted) {
-            painter.drawPixmap(rect, m_background,
-                               QRectF(QPointF(rect.topLeft()) * ratio, QSizeF(rect.size()) * ratio));
+            const QRectF pixels(QPointF(rect.topLeft()) * m_ratio, QSizeF(rect.size()) * m_ratio);
+            fillBands(painter, pixels.toAlignedRect() & all);
         }
+        painter.resetTransform();
         uncovered -= painted;
     }
     for (const QRect &rect : uncovered)

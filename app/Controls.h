@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -11,6 +12,8 @@
 #include <functional>
 
 #include "Int16.h"
+
+class QPainter;
 
 // The kinds of control the window is made of, where Qt's own widgets need a
 // little help to behave like the game expects.
@@ -162,7 +165,7 @@ private:
 };
 
 // The window's own surface: the button face at first, then a persistent
-// background image that each question paints anew.
+// background that each question paints anew.
 class Surface : public QWidget
 {
     Q_OBJECT
@@ -170,13 +173,24 @@ public:
     explicit Surface(QWidget *parent = nullptr);
 
     // 256 horizontal bands from (red, green, 0) at the top to
-    // (red, green, 255) at the bottom, across the whole width.
+    // (red, green, 255) at the bottom, across the whole width. They cover
+    // the surface as it is now, in device pixels, whatever size it takes
+    // later.
     void paintBands(int red, int green);
-    QImage background() const { return m_background.toImage(); }
+    // The bands as a picture in device pixels; null before the first.
+    QImage background() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QPixmap m_background;
+    void fillBands(QPainter &painter, const QRect &pixels) const;
+
+    // The colours and the size rather than a picture of them: maximised,
+    // a picture would be a second copy of the window beside the one that
+    // the backing store already keeps.
+    int m_red = 0;
+    int m_green = 0;
+    QSize m_painted; // device pixels; empty before the first bands
+    qreal m_ratio = 1;
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the game against the floor program, in turn (floor, game, floor,
-# game ...) on a private X server, then the cost of posing one question and
-# of the record write through the helper.
+# game ...) on a private X server, and again maximised on a 3840 x 2160
+# screen under a window manager, for their memory; then the cost of posing
+# one question and of the record write through the helper.
 # Prints medians and the game-to-floor ratios beside their goals.
 #
 # Usage: bench/run.sh [BUILD_DIR]     (default: build-bench in the repository)
@@ -10,7 +11,9 @@
 #   PAIRS=7            floor/game pairs played to their main window and
 #                      left idle
 #   IDLE_SECONDS=10    how long each idle window is watched
-# Needs: cmake ninja-build qt6-base-dev libx11-dev xvfb xdotool.
+#   LARGE_PAIRS=5      floor/game pairs maximised on the large screen
+# Needs: cmake ninja-build qt6-base-dev libx11-dev xvfb xdotool imagemagick
+# openbox.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,8 +21,9 @@ build=${1:-$repo/build-bench}
 pairs=${PAIRS:-7}
 startup_pairs=${STARTUP_PAIRS:-21}
 idle=${IDLE_SECONDS:-10}
+large_pairs=${LARGE_PAIRS:-5}
 
-for tool in cmake ninja Xvfb xdotool; do
+for tool in cmake ninja Xvfb xdotool import openbox; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 
@@ -42,23 +46,35 @@ work=$(mktemp -d)
 xvfb_pid=""
 watch_pid=""
 pid=""
+large_pid=""
+openbox_pid=""
+large_xvfb_pid=""
 cleanup() {
     [[ -n $watch_pid ]] && kill "$pid" "$watch_pid" 2>/dev/null
+    [[ -n $large_pid ]] && kill "$large_pid" 2>/dev/null
+    [[ -n $openbox_pid ]] && kill "$openbox_pid" 2>/dev/null
+    [[ -n $large_xvfb_pid ]] && kill "$large_xvfb_pid" 2>/dev/null
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 150); do
-    [[ -s $work/display ]] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-    sleep 0.1
-done
-[[ -s $work/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
+# start_xvfb SCREEN NAME: starts an X server on a free display, whose number
+# it writes to $work/NAME.display; sets xvfb_started to its pid.
+start_xvfb() {
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "$1" 3>"$work/$2.display" 2>"$work/$2.log" &
+    xvfb_started=$!
+    for _ in $(seq 150); do
+        [[ -s $work/$2.display ]] && break
+        kill -0 "$xvfb_started" 2>/dev/null || { cat "$work/$2.log" >&2; return 1; }
+        sleep 0.1
+    done
+    [[ -s $work/$2.display ]] || { echo "Xvfb did not start" >&2; return 1; }
+}
+start_xvfb 1280x1024x24 xvfb
+xvfb_pid=$xvfb_started
+export DISPLAY=":$(tr -dc 0-9 <"$work/xvfb.display")"
 say "X server on $DISPLAY"
 
 # Both programs see the same fresh home and nothing of the caller's session.
@@ -188,6 +204,116 @@ for pair in $(seq "$pairs"); do
     measure_idle game >>"$work/game.idle"
 done
 
+# --- Maximised on a large screen, on an X server of its own. A window
+# manager maximises each main window, as a player would with its shortcut.
+large_width=3840
+start_xvfb "${large_width}x2160x24" large-xvfb
+large_xvfb_pid=$xvfb_started
+export DISPLAY=":$(tr -dc 0-9 <"$work/large-xvfb.display")"
+cat >"$work/openbox.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <keyboard>
+    <keybind key="W-Up"><action name="Maximize"/></keybind>
+  </keyboard>
+</openbox_config>
+XML
+openbox --sm-disable --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
+openbox_pid=$!
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    kill -0 "$openbox_pid" 2>/dev/null || { cat "$work/openbox.log" >&2; exit 1; }
+    sleep 0.1
+done
+say "large screen on $DISPLAY, with openbox"
+
+# await_window PATTERN: waits for a window of the program $large_pid named
+# PATTERN that was not seen before; sets window.
+seen_windows=" "
+await_window() {
+    local id
+    for _ in $(seq 300); do
+        for id in $(xdotool search --all --onlyvisible --pid "$large_pid" --name "$1" 2>/dev/null); do
+            if [[ $seen_windows != *" $id "* ]]; then
+                seen_windows+="$id "
+                window=$id
+                return 0
+            fi
+        done
+        sleep 0.05
+    done
+    echo "no window $1 appeared" >&2
+    return 1
+}
+
+# size_of WINDOW: sets WIDTH and HEIGHT.
+size_of() { eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=[0-9]+$')"; }
+
+# corner WINDOW: the colour of a pixel near its bottom-right corner.
+corner() {
+    size_of "$1"
+    import -window "$1" -crop "1x1+$((WIDTH - 8))+$((HEIGHT - 8))" -depth 8 txt:- 2>/dev/null | tail -n 1
+}
+
+# measure_large NAME: plays NAME to its main window and maximises it; the
+# game then poses a question at that size. Prints RSS_kB WIDTHxHEIGHT.
+measure_large() {
+    local main before
+    seen_windows=" "
+    if [[ $1 == game ]]; then
+        "$game" >>"$work/large.log" 2>&1 &
+        large_pid=$!
+        await_window '^Valtrino$' && type_into "$window" Anna
+        await_window '^Valtrino$' && type_into "$window" ""
+        await_window '^Valtrino$' && type_into "$window" ""
+        await_window '^Valtrino$' && type_into "$window" 100
+        await_window '^Valtrino Settembre 2022$'
+    else
+        "$floor" >>"$work/large.log" 2>&1 &
+        large_pid=$!
+        await_window '^Valtrino$' && type_into "$window" Anna
+        await_window '^Floor$'
+    fi
+    main=$window
+    focus "$main"
+    xdotool key super+Up
+    for _ in $(seq 100); do
+        size_of "$main"
+        ((WIDTH == large_width)) && break
+        sleep 0.05
+    done
+    ((WIDTH == large_width)) || { echo "$1 was not maximised" >&2; return 1; }
+    sleep 0.5
+    if [[ $1 == game ]]; then
+        # A wrong answer enables the button, and its mnemonic poses the next
+        # question, whose bands reach the far corner.
+        before=$(corner "$main")
+        xdotool type -- 1 && xdotool key Return alt+n
+        for _ in $(seq 100); do
+            [[ $(corner "$main") != "$before" ]] && break
+            sleep 0.05
+        done
+        [[ $(corner "$main") != "$before" ]] || { echo "no question was posed maximised" >&2; return 1; }
+    fi
+    sleep 1
+    size_of "$main"
+    echo "$(awk '/^VmRSS:/ {print $2}' "/proc/$large_pid/status") ${WIDTH}x$HEIGHT"
+    kill "$large_pid"
+    wait "$large_pid" 2>/dev/null || true
+    large_pid=""
+}
+
+: >"$work/floor.large" && : >"$work/game.large"
+for pair in $(seq "$large_pairs"); do
+    say "large screen: pair $pair of $large_pairs"
+    measure_large floor >>"$work/floor.large"
+    measure_large game >>"$work/game.large"
+done
+kill "$openbox_pid" "$large_xvfb_pid"
+wait "$openbox_pid" "$large_xvfb_pid" 2>/dev/null || true
+openbox_pid="" large_xvfb_pid=""
+export DISPLAY=":$(tr -dc 0-9 <"$work/xvfb.display")"
+
 # median FILE COLUMN
 median() {
     awk -v c="$2" '{print $c}' "$1" | sort -g | awk '{v[NR] = $1} END {
@@ -199,6 +325,8 @@ echo "Start-up runs, floor | game (ms to the first dialogue, RSS kB, CPU ms):"
 paste -d'|' "$work/floor.startup" "$work/game.startup" | sed 's/|/ | /' | column -t
 echo "Idle runs, floor | game (CPU ticks, context switches, CPU ms over ${idle} s; caret blinking, then resting):"
 paste -d'|' "$work/floor.idle" "$work/game.idle" | sed 's/|/ | /' | column -t
+echo "Maximised runs, floor | game (RSS kB, window size):"
+paste -d'|' "$work/floor.large" "$work/game.large" | sed 's/|/ | /' | column -t
 echo
 printf '%-34s %10s %10s %7s %8s\n' "median" floor game ratio goal
 fails=0
@@ -228,6 +356,7 @@ row "caret blinking: context switches" idle 2 ""
 row "idle at rest: CPU (ticks)" idle 4 ""
 row "idle at rest: CPU (ms)" idle 6 1.5
 row "idle at rest: context switches" idle 5 1.5
+row "maximised 3840 x 2160: RSS (kB)" large 1 1.10
 
 say "posing a question (offscreen, 3840 x 2160 screen)"
 cat >"$work/screen.json" <<'EOF'
@@ -255,8 +384,8 @@ question_row() {
 }
 question_row "cmdNext_Click at 632 x 434" question 632x434 1
 question_row "cmdNext_Click at 3840 x 2160" question 3840x2160 5
-question_row "cmdNext_Click + repaint at 632 x 434" questionShown 632x434 ""
-question_row "cmdNext_Click + repaint at 3840 x 2160" questionShown 3840x2160 ""
+question_row "cmdNext_Click + repaint at 632 x 434" questionShown 632x434 1
+question_row "cmdNext_Click + repaint at 3840 x 2160" questionShown 3840x2160 5
 
 say "the record files: in the process and through the helper"
 "$build/bench_record" -platform offscreen -median 5 \

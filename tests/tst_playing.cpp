@@ -1,6 +1,7 @@
 #include "GameFixture.h"
 
 #include <QInputDialog>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -67,6 +68,7 @@ private slots:
     void limitAboveTheCapBecomes3800Silently();
     void questionByActivationAndByButtonAreAlike();
     void backgroundBandsRunFromBlue0ToBlue255();
+    void uncoveredPiecesShowTheBandsAsPainted();
     void answerIsComparedAsExactText_data();
     void answerIsComparedAsExactText();
     void emptyAnswerIsWrongAndBeeps();
@@ -193,6 +195,44 @@ void PlayingTest::backgroundBandsRunFromBlue0ToBlue255()
     QCOMPARE(background.pixelColor(0, 0), QColor(0, 255, 0));
     QCOMPARE(background.pixelColor(0, background.height() - 1), QColor(0, 255, 255));
     QCOMPARE(game.services.seeds, 4); // twice per question
+}
+
+void PlayingTest::uncoveredPiecesShowTheBandsAsPainted()
+{
+    GameFixture game;
+    // Question, red and green; twice.
+    game.services.randoms << 0.5f << 0.25f << 0.75f << 0.5f << 0.0f << 0.99999994f;
+    Tavola &tavola = game.start();
+    const auto surface = game.control<Surface>("Tavola");
+    const QSize posedAt = surface->size();
+    tavola.resize(1920, 1200);
+    QVERIFY(surface->width() > posedAt.width() && surface->height() > posedAt.height());
+    // Pieces that another window uncovers: across band edges, across the
+    // edge of the first question's bands, and beyond them.
+    const QRegion uncovered = QRegion(3, 7, 50, 200) + QRegion(600, 420, 100, 40)
+        + QRegion(0, 433, 1800, 1) + QRegion(1500, 1000, 40, 100);
+
+    for (int question = 1; question <= 2; ++question) {
+        if (question == 2) {
+            game.answerRight();
+            tavola.cmdNext_Click();
+        }
+        // The first question's bands keep the size it was posed at; the
+        // second's cover the window made large.
+        const QImage bands = surface->background();
+        QCOMPARE(bands.size(), question == 1 ? posedAt : surface->size());
+
+        QImage shown(surface->size(), QImage::Format_RGB32);
+        shown.fill(Qt::magenta);
+        QImage expected = shown;
+        surface->render(&shown, uncovered.boundingRect().topLeft(), uncovered, {});
+        QPainter painter(&expected);
+        painter.setClipRegion(uncovered);
+        painter.fillRect(expected.rect(), surface->palette().button());
+        painter.drawImage(0, 0, bands);
+        painter.end();
+        QCOMPARE(shown, expected);
+    }
 }
 
 void PlayingTest::answerIsComparedAsExactText_data()
