@@ -10,8 +10,23 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
+
+// The number of the runtime error that the operation raised; -1 when it
+// ended the program instead, 0 when it did neither.
+inline int runtimeErrorOf(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const runtime::RuntimeError &error) {
+        return error.code();
+    } catch (const ProgramEnded &) {
+        return -1;
+    }
+    return 0;
+}
 
 // A window with scripted dialogues and record files in a fresh directory.
 struct GameFixture
@@ -73,4 +88,13 @@ struct GameFixture
     }
 
     void answerRight() { answer(tavola->state().expectedAnswer); }
+
+    // Answers count questions right, each followed by the next question.
+    void scoreRight(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            answerRight();
+            tavola->cmdNext_Click();
+        }
+    }
 };

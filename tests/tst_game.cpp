@@ -151,10 +151,7 @@ void GameTest::gameEndStoresOnlyABetterScore()
     game.putRecord("punt.txt", stored);
     game.putRecord("nom.txt", "Bea\r\n");
     Tavola &tavola = game.start(QStringLiteral("Carlo"));
-    for (int i = 0; i < rightAnswers; ++i) {
-        game.answerRight();
-        tavola.cmdNext_Click();
-    }
+    game.scoreRight(rightAnswers);
     game.answer(QStringLiteral("0")); // a wrong answer changes nothing
 
     const qsizetype before = game.services.shown.size();
@@ -190,10 +187,7 @@ void GameTest::recordFilesHoldExactlyTheScoreAndTheName()
     game.putRecord("punt.txt", "12\r\nold line\r\n");
     game.putRecord("nom.txt", "Old holder\r\nmore\r\n");
     Tavola &tavola = game.start(name);
-    for (int i = 0; i < 13; ++i) {
-        game.answerRight();
-        tavola.cmdNext_Click();
-    }
+    game.scoreRight(13);
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, tavola.cmdExit1_Click());
     QCOMPARE(game.record("punt.txt"), QByteArray("13\r\n"));
     QCOMPARE(game.record("nom.txt"), nameBytes);
@@ -246,10 +240,7 @@ void GameTest::newGameAnsweredYesStartsAfreshWithoutSaving()
     game.putRecord("punt.txt", "1\r\n");
     game.putRecord("nom.txt", "Bea\r\n");
     Tavola &tavola = game.start(QStringLiteral("Anna"), QStringLiteral("50"));
-    for (int i = 0; i < 5; ++i) {
-        game.answerRight();
-        tavola.cmdNext_Click();
-    }
+    game.scoreRight(5);
     tavola.Timer1_Timer();
     tavola.setWindowTitle(QStringLiteral("Valtrino"));
 

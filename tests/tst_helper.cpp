@@ -45,25 +45,6 @@ void removeHelperDir()
         QDir(helperDir).removeRecursively();
 }
 
-int errorOf(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const runtime::RuntimeError &error) {
-        return error.code();
-    } catch (const ProgramEnded &) {
-        return 0;
-    }
-    return -1; // did not end
-}
-
-void scoreRight(GameFixture &game, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        game.answerRight();
-        game.tavola->cmdNext_Click();
-    }
-}
 
 } // namespace
 
@@ -300,15 +281,15 @@ void HelperTest::gameTakesEveryHelperAnswerAsTheHelperMeansIt()
     const QString personal = game.directory.filePath(QStringLiteral("own"));
     game.location = records::Location{helperDir, personal, standIn};
     if (atStart) {
-        QCOMPARE(errorOf([&] { game.start(); }), error ? error : -1);
+        QCOMPARE(runtimeErrorOf([&] { game.start(); }), error);
         if (error == 0)
             QCOMPARE(game.tavola->state().windowsDir, (directory == u"shared" ? helperDir : personal) + u'/');
         return;
     }
     game.start();
     QCOMPARE(game.tavola->state().windowsDir, helperDir + u'/');
-    scoreRight(game, 1);
-    QCOMPARE(errorOf([&] { game.tavola->cmdExit1_Click(); }), error);
+    game.scoreRight(1);
+    QCOMPARE(runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); }), error ? error : -1);
     QCOMPARE(game.services.messages().contains(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\"")),
              recordMessage);
 }
@@ -328,7 +309,7 @@ void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess()
     game.start(QStringLiteral("Niccolò"));
     QCOMPARE(game.tavola->state().windowsDir, helperDir + u'/');
     QCOMPARE(state(helperDir + "/punt.txt"), QByteArray());
-    scoreRight(game, 3);
+    game.scoreRight(3);
 
     // A file size limit of two bytes, which the helper inherits, fails the
     // write half way, as a full disk would.
@@ -339,11 +320,11 @@ void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess()
     tiny.rlim_cur = 2;
     if (diskFull)
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    const int error = errorOf([&] { game.tavola->cmdExit1_Click(); });
+    const int error = runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); });
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    QCOMPARE(error, diskFull ? 61 : 0);
+    QCOMPARE(error, diskFull ? 61 : -1);
     QCOMPARE(state(helperDir + "/punt.txt"), diskFull ? QByteArray() : QByteArray("3\r\n"));
     QCOMPARE(state(helperDir + "/nom.txt"), diskFull ? QByteArray() : QByteArray("Niccol\xF2\r\n"));
     QCOMPARE(QDir(helperDir).entryList(QDir::Files | QDir::Hidden), (QStringList{".lock", "nom.txt", "punt.txt"}));

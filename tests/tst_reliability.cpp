@@ -13,18 +13,6 @@
 
 namespace {
 
-int runtimeErrorOf(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const runtime::RuntimeError &error) {
-        return error.code();
-    } catch (const ProgramEnded &) {
-        return -1;
-    }
-    return 0;
-}
-
 // Resident memory of this process, in KiB.
 long residentKiB()
 {
@@ -89,14 +77,6 @@ Ending playToTheEnd(const QString &how, const QString &fault)
     return ending;
 }
 
-void scoreRight(GameFixture &game, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        game.answerRight();
-        game.tavola->cmdNext_Click();
-    }
-}
-
 } // namespace
 
 class ReliabilityTest : public QObject
@@ -143,7 +123,7 @@ void ReliabilityTest::laterCopyWithALowerScoreDoesNotOverwriteABetterRecord()
     QCOMPARE(first.record("punt.txt"), QByteArray("20\r\n"));
 
     // ...then the first, which read an empty record at its start, ends with 10.
-    scoreRight(first, 10);
+    first.scoreRight(10);
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, first.tavola->cmdExit1_Click());
     QCOMPARE(first.record("punt.txt"), QByteArray("20\r\n"));
     QCOMPARE(first.record("nom.txt"), QByteArray("Secondo\r\n"));
@@ -154,7 +134,7 @@ void ReliabilityTest::lockLeftByACrashedCopyIsTakenOver()
 {
     GameFixture game;
     game.start();
-    scoreRight(game, 2);
+    game.scoreRight(2);
 
     // Another copy takes the lock, holds it a moment, then dies without
     // releasing it.
@@ -221,7 +201,7 @@ void ReliabilityTest::oddRecordFilesAreShownWithinBounds()
     QVERIFY(residentKiB() - before < 64 * 1024);
 
     // A score of 3 beats the stored one exactly when it is lower.
-    scoreRight(game, 3);
+    game.scoreRight(3);
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, game.tavola->cmdExit1_Click());
     const bool recordSet = storedScore != -2 && storedScore < 3;
     QCOMPARE(game.record("punt.txt") == "3\r\n", recordSet);
@@ -260,7 +240,7 @@ void ReliabilityTest::fullDiskKeepsThePreviousRecordWhole()
     game.putRecord("punt.txt", "1\r\n");
     game.putRecord("nom.txt", "Bea\r\n");
     game.start(QStringLiteral("Annalisa"));
-    scoreRight(game, 123);
+    game.scoreRight(123);
 
     // A file size limit that the new score fits and the new name does not:
     // the disk fills up between the two files.
@@ -287,7 +267,7 @@ void ReliabilityTest::readOnlyDirectoryKeepsThePreviousRecordWhole()
     GameFixture game;
     game.putRecord("punt.txt", "1\r\n");
     game.start();
-    scoreRight(game, 2);
+    game.scoreRight(2);
     QVERIFY(QFile::setPermissions(game.directory.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     const int error = runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); });
     QFile::setPermissions(game.directory.path(),
@@ -300,7 +280,7 @@ void ReliabilityTest::removedDirectoryEndsInTheReport()
 {
     GameFixture game;
     game.start();
-    scoreRight(game, 1);
+    game.scoreRight(1);
     QVERIFY(QDir(game.directory.path()).removeRecursively());
     const int error = runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); });
     QVERIFY2(error == 76 || error == 53, qPrintable(QString::number(error)));
@@ -393,7 +373,7 @@ void ReliabilityTest::closingTheWindowWhileADialogueIsOpenDoesNothing()
 {
     GameFixture game;
     Tavola &tavola = game.start();
-    scoreRight(game, 1);
+    game.scoreRight(1);
     bool closed = true;
     game.services.whileShowing = [&](const QString &) { closed = tavola.close(); };
     game.services.answers << runtime::Services::No;
