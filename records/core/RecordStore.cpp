@@ -98,7 +98,8 @@ int createTemporary(int directory, const char *name, std::string &temporary)
         temporary += '.';
         for (const unsigned char r : random)
             temporary += letters[r % (sizeof letters - 1)];
-        const int fd = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd
+            = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -313,7 +314,9 @@ namespace {
 // whatever the locale.
 bool isLeftover(std::string_view entry)
 {
-    const auto drawn = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    const auto drawn = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
     for (const std::string_view file : {std::string_view(scoreFile), std::string_view(nameFile)}) {
         if (entry.size() == file.size() + 7 && entry.substr(0, file.size()) == file && entry[file.size()] == '.'
             && std::all_of(entry.begin() + file.size() + 1, entry.end(), drawn))
