@@ -229,6 +229,25 @@ void createIfAbsent(const Directory &directory, const char *name)
     ::fchmod(file.fd(), fileMode);
 }
 
+bool readUpTo(int fd, std::string &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            bytes.resize(done);
+            return false;
+        }
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    bytes.resize(done);
+    return true;
+}
+
 std::string readWhole(const Directory &directory, const char *name)
 {
     Descriptor file(::openat(directory.fd(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -240,20 +259,10 @@ std::string readWhole(const Directory &directory, const char *name)
     if (!S_ISREG(info.st_mode))
         fail(EISDIR);
 
+    // Shorter when the file shrank while we read.
     std::string bytes(std::min(std::size_t(info.st_size), readLimit), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(file.fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        if (n == 0)
-            break; // shrunk while we read
-        done += std::size_t(n);
-    }
-    bytes.resize(done);
+    if (!readUpTo(file.fd(), bytes))
+        fail(errno);
     return bytes;
 }
 

@@ -92,6 +92,11 @@ private:
 // Creates the file empty when absent; an existing file is left untouched.
 void createIfAbsent(const Directory &directory, const char *name);
 
+// Reads into bytes until they are full or the input ends, through
+// interrupted reads; bytes then holds what was read. False, with errno set,
+// on a read error.
+bool readUpTo(int fd, std::string &bytes);
+
 // The whole content of the file, up to readLimit bytes.
 std::string readWhole(const Directory &directory, const char *name);
 // The same, but a missing file reads as empty.

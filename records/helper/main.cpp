@@ -56,20 +56,7 @@ void takeDescriptors()
 bool readRequest(std::string &bytes)
 {
     bytes.assign(recordcore::maxRequestBytes + 1, '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(STDIN_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            break;
-        done += std::size_t(n);
-    }
-    bytes.resize(done);
-    return true;
+    return recordcore::readUpTo(STDIN_FILENO, bytes);
 }
 
 int refuse(std::string_view why)
