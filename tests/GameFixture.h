@@ -10,9 +10,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sys/resource.h>
 
 // The number of the runtime error that the operation raised; -1 when it
 // ended the program instead, 0 when it did neither.
@@ -27,6 +29,38 @@ inline int runtimeErrorOf(const std::function<void()> &operation)
     }
     return 0;
 }
+
+// While it lives, files that this process and its children write may grow
+// to bytes at most, as on a disk that is full there: writing further fails
+// with EFBIG instead of raising SIGXFSZ.
+class DiskFullAt
+{
+public:
+    explicit DiskFullAt(rlim_t bytes)
+    {
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        if (::getrlimit(RLIMIT_FSIZE, &m_saved) != 0)
+            return;
+        rlimit tiny = m_saved;
+        tiny.rlim_cur = bytes;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &tiny) == 0;
+    }
+    ~DiskFullAt()
+    {
+        if (m_set)
+            ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    DiskFullAt(const DiskFullAt &) = delete;
+    DiskFullAt &operator=(const DiskFullAt &) = delete;
+
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+    bool m_set = false;
+};
 
 // A window with scripted dialogues and record files in a fresh directory.
 struct GameFixture

@@ -5,9 +5,7 @@
 #include <QProcess>
 #include <QTest>
 
-#include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 // TEST_HELPER is valtrino-record built to write only into TEST_HELPER_DIR.
@@ -313,16 +311,13 @@ void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess()
 
     // A file size limit of two bytes, which the helper inherits, fails the
     // write half way, as a full disk would.
-    rlimit saved;
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 2;
-    if (diskFull)
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    std::optional<DiskFullAt> full;
+    if (diskFull) {
+        full.emplace(2);
+        QVERIFY(full->isSet());
+    }
     const int error = runtimeErrorOf([&] { game.tavola->cmdExit1_Click(); });
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    full.reset();
 
     QCOMPARE(error, diskFull ? 61 : -1);
     QCOMPARE(state(helperDir + "/punt.txt"), diskFull ? QByteArray() : QByteArray("3\r\n"));
