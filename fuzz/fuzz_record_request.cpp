@@ -27,23 +27,30 @@ bool gameScore(std::string_view score, int value)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view input(reinterpret_cast<const char *>(data), size);
+    // The helper's answer, read by the game: only what the helper writes.
+    if (const std::optional<core::Pair> pair = core::parseAnswer(input)) {
+        if (core::answerOf(*pair) != input)
+            fault("answer parts do not give back the answer", input);
+        if (pair->score.size() > core::readLimit || pair->name.size() > core::readLimit)
+            fault("answer past the read limit", input);
+    }
     std::string why;
-    const std::optional<recordcore::Request> request = recordcore::parseRequest(input, why);
+    const std::optional<core::Request> request = core::parseRequest(input, why);
     if (!request) {
         if (why.empty())
             fault("refused without a reason", input);
         return 0;
     }
-    if (input.size() > recordcore::maxRequestBytes)
+    if (input.size() > core::maxRequestBytes)
         fault("accepted a request past the bound", input);
-    if (request->kind == recordcore::Request::Create) {
-        if (input != "create\n")
-            fault("accepted as create", input);
+    if (request->kind == core::Request::Read) {
+        if (input != "read\n")
+            fault("accepted as read", input);
         return 0;
     }
     if (!gameScore(request->score, request->value))
         fault("accepted a score the game cannot write", input);
-    if (request->name.size() > recordcore::maxNameBytes)
+    if (request->name.size() > core::maxNameBytes)
         fault("accepted a name longer than the game types", input);
     const std::string again = "record\n" + std::string(request->score) + '\n' + std::string(request->name);
     if (again != input)

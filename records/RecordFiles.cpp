@@ -20,7 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #ifdef Q_OS_WIN
@@ -33,9 +35,17 @@ namespace {
 
 const QChar separator = QDir::separator();
 
-// The helper waits up to 10 s for another copy's lock; beyond this it is
-// not answering.
-constexpr int helperTimeoutMs = 20000;
+// The helper waits for nobody; beyond this it is not answering.
+constexpr int helperTimeoutMs = 10000;
+
+// The shared directory is closed to the players: the pair that the helper
+// read there at the start-up is what Leggifiletxt returns for it.
+struct SharedRead
+{
+    QString windowsDir;
+    core::Pair pair;
+};
+std::optional<SharedRead> lastSharedRead;
 
 std::string nativePath(const QString &path)
 {
@@ -53,7 +63,7 @@ auto guarded(Operation operation)
 {
     try {
         return operation();
-    } catch (const recordcore::Failure &failure) {
+    } catch (const core::Failure &failure) {
         runtime::raise(failure.code());
     }
 }
@@ -95,11 +105,11 @@ bool throughHelper(const Location &location, const QString &windowsDir)
 [[noreturn]] void helperFailed(int status)
 {
     switch (status) {
-    case recordcore::FileNotFound:
-    case recordcore::DiskFull:
-    case recordcore::PermissionDenied:
-    case recordcore::PathFileAccessError:
-    case recordcore::PathNotFound:
+    case core::FileNotFound:
+    case core::DiskFull:
+    case core::PermissionDenied:
+    case core::PathFileAccessError:
+    case core::PathNotFound:
         runtime::raise(status);
     }
     // Refused, crashed, killed or unknown: never taken for success.
@@ -164,11 +174,17 @@ QString GetSystemDir(const Location &location)
     return withSeparator(directory);
 #else
     if (!location.helper.isEmpty()) {
-        const int status = runHelper(location.helper, QByteArrayLiteral("create\n"));
-        if (status == recordcore::done)
-            return withSeparator(location.shared);
+        QByteArray answer;
+        const int status = runHelper(location.helper, QByteArrayLiteral("read\n"), &answer);
+        if (status == core::done) {
+            std::optional<core::Pair> pair = core::parseAnswer(std::string_view(answer.constData(), answer.size()));
+            if (!pair)
+                helperFailed(core::refused);
+            lastSharedRead = SharedRead{withSeparator(location.shared), std::move(*pair)};
+            return lastSharedRead->windowsDir;
+        }
         // An administrator took the helper's group away: records of one's own, as without it.
-        if (status != recordcore::PermissionDenied)
+        if (status != core::PermissionDenied)
             helperFailed(status);
     } else if (usable(location.shared)) {
         return withSeparator(location.shared);
@@ -180,50 +196,54 @@ QString GetSystemDir(const Location &location)
 
 QString scorePath(const QString &windowsDir)
 {
-    return windowsDir + separator + QLatin1String(recordcore::scoreFile);
+    return windowsDir + separator + QLatin1String(core::scoreFile);
 }
 
 QString namePath(const QString &windowsDir)
 {
-    return windowsDir + separator + QLatin1String(recordcore::nameFile);
+    return windowsDir + separator + QLatin1String(core::nameFile);
 }
 
 runtime::Int16 FreeFile()
 {
-    return runtime::Int16::fromInt(recordcore::openFiles() + 1);
+    return runtime::Int16::fromInt(core::openFiles() + 1);
 }
 
 void createIfAbsent(const QString &path)
 {
     const Split file = split(path);
-    guarded([&] { recordcore::createIfAbsent(recordcore::Directory(file.directory), file.name.c_str()); });
+    guarded([&] { core::createIfAbsent(core::Directory(file.directory), file.name.c_str()); });
 }
 
 void createFiles(const Location &location, const QString &windowsDir)
 {
     if (throughHelper(location, windowsDir))
         return;
-    guarded([&] { recordcore::createFiles(recordcore::Directory(nativePath(windowsDir))); });
+    guarded([&] { core::createFiles(core::Directory(nativePath(windowsDir))); });
 }
 
 QString readWhole(const QString &path)
 {
+    if (lastSharedRead && path == scorePath(lastSharedRead->windowsDir))
+        return runtime::fromCodePage(QByteArray::fromStdString(lastSharedRead->pair.score));
+    if (lastSharedRead && path == namePath(lastSharedRead->windowsDir))
+        return runtime::fromCodePage(QByteArray::fromStdString(lastSharedRead->pair.name));
     const Split file = split(path);
     return runtime::fromCodePage(QByteArray::fromStdString(
-        guarded([&] { return recordcore::readWhole(recordcore::Directory(file.directory), file.name.c_str()); })));
+        guarded([&] { return core::readWhole(core::Directory(file.directory), file.name.c_str()); })));
 }
 
 QString readWholeIfPresent(const QString &path)
 {
     const Split file = split(path);
     return runtime::fromCodePage(QByteArray::fromStdString(guarded(
-        [&] { return recordcore::readWholeIfPresent(recordcore::Directory(file.directory), file.name.c_str()); })));
+        [&] { return core::readWholeIfPresent(core::Directory(file.directory), file.name.c_str()); })));
 }
 
 void writeLine(const QString &path, const QString &line)
 {
     const Split file = split(path);
-    guarded([&] { recordcore::writeLine(recordcore::Directory(file.directory), file.name.c_str(), bytesOf(line)); });
+    guarded([&] { core::writeLine(core::Directory(file.directory), file.name.c_str(), bytesOf(line)); });
 }
 
 bool storeRecord(const Location &location, const QString &windowsDir, const QString &score, const QString &name,
@@ -232,18 +252,18 @@ bool storeRecord(const Location &location, const QString &windowsDir, const QStr
     if (throughHelper(location, windowsDir)) {
         const int status = runHelper(location.helper, "record\n" + runtime::toCodePage(score) + '\n'
                                                           + runtime::toCodePage(name));
-        if (status == recordcore::done || status == recordcore::notHigher)
-            return status == recordcore::done;
+        if (status == core::done || status == core::notHigher)
+            return status == core::done;
         helperFailed(status);
     }
     return guarded([&] {
-        return recordcore::storeRecord(recordcore::Directory(nativePath(windowsDir)), bytesOf(score), bytesOf(name),
+        return core::storeRecord(core::Directory(nativePath(windowsDir)), bytesOf(score), bytesOf(name),
                                        current)
-            == recordcore::Outcome::Stored;
+            == core::Outcome::Stored;
     });
 }
 
-int runHelper(const QString &helper, const QByteArray &request)
+int runHelper(const QString &helper, const QByteArray &request, QByteArray *answer)
 {
     // The request fits in the pipe: written whole before the helper starts,
     // it can neither block the game nor meet a closed pipe.
@@ -260,11 +280,19 @@ int runHelper(const QString &helper, const QByteArray &request)
     }
     // The helper reads until the end, so its input blocks like a file's.
     ::fcntl(pipe[0], F_SETFL, 0);
+    int output[2] = {-1, -1};
+    if (answer && ::pipe2(output, O_CLOEXEC) != 0) {
+        ::close(pipe[0]);
+        return -1;
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe[0], STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (answer)
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
@@ -280,11 +308,48 @@ int runHelper(const QString &helper, const QByteArray &request)
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(pipe[0]);
-    if (spawned != 0)
+    if (answer)
+        ::close(output[1]);
+    if (spawned != 0) {
+        if (answer)
+            ::close(output[0]);
         return -1;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(helperTimeoutMs);
+    const auto left = [&] {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        return int(std::max<long long>(0, ms.count()));
+    };
+    bool answered = true;
+    if (answer) {
+        // Read until the helper closes its output; one byte past the
+        // longest answer is enough to tell a wrong one.
+        answer->clear();
+        char buffer[16384];
+        for (;;) {
+            pollfd watch{output[0], POLLIN, 0};
+            const int ready = ::poll(&watch, 1, left());
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0) {
+                answered = false;
+                break;
+            }
+            const ssize_t n = ::read(output[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            answer->append(buffer, n);
+            if (size_t(answer->size()) > core::maxAnswerBytes)
+                break;
+        }
+        ::close(output[0]);
+    }
 
     int status = 0;
-    if (!waitFor(child, helperTimeoutMs, status)) {
+    if (!answered || !waitFor(child, left(), status)) {
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         return -1;
@@ -294,7 +359,7 @@ int runHelper(const QString &helper, const QByteArray &request)
 
 RecordLock::RecordLock(const QString &windowsDir)
 try : m_lock(nativePath(windowsDir)) {
-} catch (const recordcore::Failure &failure) {
+} catch (const core::Failure &failure) {
     runtime::raise(failure.code());
 }
 

@@ -8,13 +8,13 @@
 
 // The two record files, punt.txt (best score) and nom.txt (its holder), one
 // line each in the system code page, in one directory per machine. The rules
-// themselves live in recordcore; this is the game's side of them.
+// themselves live in core; this is the game's side of them.
 namespace records {
 
 // Where the record directory may be: the one shared by every player of the
 // machine, and the player's own, used when the shared one cannot be written.
-// With a helper, every write into the shared directory is done by that
-// program (valtrino-record) rather than by the game.
+// With a helper, the shared directory is closed to the game: the helper
+// (valtrino-record) reads and writes the record there for it.
 struct Location
 {
     QString shared;
@@ -27,8 +27,9 @@ struct Location
 Location defaultLocation();
 
 // The record directory, created when absent, with one separator appended.
-// With a helper it runs the helper's creation step in the shared directory,
-// and falls back to the player's own only when the helper is denied.
+// With a helper it asks the helper to read the shared directory, which is
+// closed to the game, and keeps the pair for readWhole; it falls back to
+// the player's own directory only when the helper is denied.
 QString GetSystemDir(const Location &location);
 
 // windowsDir already ends in a separator; the file name gets one of its own.
@@ -47,9 +48,10 @@ void createFiles(const Location &location, const QString &windowsDir);
 
 // Record files hold a few bytes; a larger one was not written by the game
 // and is read only this far, so that it cannot exhaust memory or time.
-constexpr qsizetype readLimit = qsizetype(recordcore::readLimit);
+constexpr qsizetype readLimit = qsizetype(core::readLimit);
 
 // The whole content of the file, line ends included, up to readLimit bytes.
+// A record file of the shared directory is the one that the helper read.
 QString readWhole(const QString &path);
 // The same, but a missing file reads as empty.
 QString readWholeIfPresent(const QString &path);
@@ -67,8 +69,9 @@ bool storeRecord(const Location &location, const QString &windowsDir, const QStr
 
 // The helper run with the request on its standard input and nothing in its
 // environment: its exit status, or -1 when it did not answer (crashed,
-// killed, not started, or still running after the time allowed).
-int runHelper(const QString &helper, const QByteArray &request);
+// killed, not started, or still running after the time allowed). With
+// answer, what it wrote on its standard output goes there.
+int runHelper(const QString &helper, const QByteArray &request, QByteArray *answer = nullptr);
 
 // The lock that storeRecord holds, for other copies of the game.
 class RecordLock
@@ -77,7 +80,7 @@ public:
     explicit RecordLock(const QString &windowsDir);
 
 private:
-    recordcore::Lock m_lock;
+    core::Lock m_lock;
 };
 
 } // namespace records

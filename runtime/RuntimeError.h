@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecordStore.h"
+#include "Failure.h"
 
 #include <QString>
 #include <exception>
@@ -15,11 +15,11 @@ enum ErrorCode : int {
     Overflow = 6,
     SubscriptOutOfRange = 9,
     TypeMismatch = 13,
-    FileNotFound = recordcore::FileNotFound,
-    DiskFull = recordcore::DiskFull,
-    PermissionDenied = recordcore::PermissionDenied,
-    PathFileAccessError = recordcore::PathFileAccessError,
-    PathNotFound = recordcore::PathNotFound,
+    FileNotFound = core::FileNotFound,
+    DiskFull = core::DiskFull,
+    PermissionDenied = core::PermissionDenied,
+    PathFileAccessError = core::PathFileAccessError,
+    PathNotFound = core::PathNotFound,
 };
 
 // A failure that no handler catches: it travels up to the event dispatch,

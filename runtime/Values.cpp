@@ -29,7 +29,7 @@ double LeadingValue(const QString &text)
 {
     // One reader for typed text and for the record files, shared with the
     // record helper.
-    return recordcore::leadingValue(std::u16string_view(QStringView(text).utf16(), std::size_t(text.size())));
+    return core::leadingValue(std::u16string_view(QStringView(text).utf16(), std::size_t(text.size())));
 }
 
 double StrictValue(const QString &text)

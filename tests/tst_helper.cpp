@@ -5,7 +5,11 @@
 #include <QProcess>
 #include <QTest>
 
+#include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 // TEST_HELPER is valtrino-record built to write only into TEST_HELPER_DIR.
@@ -16,7 +20,7 @@ const QByteArray absent = "<absent>";
 const QByteArray linked = "<linked>";
 const QByteArray secret = "someone else's";
 
-// A record file as it stands, without following a link.
+// A file as it stands, without following a link.
 QByteArray state(const QString &path)
 {
     const QFileInfo info(path);
@@ -30,9 +34,28 @@ void put(const QString &path, const QByteArray &bytes)
 {
     if (bytes == absent)
         return;
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
+}
+
+// The pair that readers take: the highest "record.N" of the directory.
+QString current(const QString &directory)
+{
+    int newest = -1;
+    for (const QString &entry : QDir(directory).entryList({"record.*"}, QDir::AllEntries | QDir::System)) {
+        bool number = false;
+        const int n = entry.mid(7).toInt(&number);
+        if (number && n > newest)
+            newest = n;
+    }
+    return directory + (newest < 0 ? QStringLiteral("/none") : QStringLiteral("/record.%1").arg(newest));
+}
+
+QByteArray answerOf(const QByteArray &score, const QByteArray &name)
+{
+    return QByteArray::number(score.size()) + ' ' + QByteArray::number(name.size()) + '\n' + score + name;
 }
 
 void removeHelperDir()
@@ -94,13 +117,14 @@ void HelperTest::helperAnswersEveryRequestByItsContract_data()
         everyByte.append(char(b));
     const QByteArray longest(32767, '\xE8');
 
-    QTest::newRow("create: both made empty") << QByteArray("create\n") << "" << absent << absent << 0
-                                             << QByteArray() << QByteArray();
-    QTest::newRow("create: existing kept byte for byte")
-        << QByteArray("create\n") << "" << QByteArray("12\r\nx\0\xFF", 7) << name << 0
-        << QByteArray("12\r\nx\0\xFF", 7) << name;
-    QTest::newRow("create: directory made") << QByteArray("create\n") << "no directory" << absent << absent << 0
-                                            << QByteArray() << QByteArray();
+    QTest::newRow("read: both made empty") << QByteArray("read\n") << "" << absent << absent << 0 << QByteArray()
+                                           << QByteArray();
+    QTest::newRow("read: existing kept byte for byte")
+        << QByteArray("read\n") << "" << QByteArray("12\r\nx\0\xFF", 7) << name << 0 << QByteArray("12\r\nx\0\xFF", 7)
+        << name;
+    // Made by the helper, the directory would be the player's.
+    QTest::newRow("read: no directory, none made") << QByteArray("read\n") << "no directory" << absent << absent << 76
+                                                   << absent << absent;
     QTest::newRow("record above: both replaced") << QByteArray("record\n13\nNiccol\xF2") << ""
                                                  << QByteArray("12\r\nmore\r\n") << name << 0
                                                  << QByteArray("13\r\n") << QByteArray("Niccol\xF2\r\n");
@@ -121,8 +145,9 @@ void HelperTest::helperAnswersEveryRequestByItsContract_data()
 
     const QList<QPair<const char *, QByteArray>> refused = {
         {"empty request", ""},
-        {"create without its line end", "create"},
-        {"create and more", "create\nx"},
+        {"read without its line end", "read"},
+        {"read and more", "read\nx"},
+        {"the old creation step", "create\n"},
         {"unknown request", "delete\n"},
         {"score without line end", "record\n9"},
         {"score with a leading zero", "record\n09\nA"},
@@ -141,21 +166,20 @@ void HelperTest::helperAnswersEveryRequestByItsContract_data()
 
     QTest::newRow("score file a link: nothing written")
         << QByteArray("record\n9\nA") << "punt.txt" << score << name << 75 << linked << name;
-    QTest::newRow("name file a link: replaced, not followed")
-        << QByteArray("record\n9\nA") << "nom.txt" << score << name << 0 << QByteArray("9\r\n")
-        << QByteArray("A\r\n");
-    QTest::newRow("name file a link: create refuses it")
-        << QByteArray("create\n") << "nom.txt" << score << name << 75 << score << linked;
+    QTest::newRow("name file a link: a new pair") << QByteArray("record\n9\nA") << "nom.txt" << score << name << 0
+                                                  << QByteArray("9\r\n") << QByteArray("A\r\n");
+    QTest::newRow("name file a link: read refuses it")
+        << QByteArray("read\n") << "nom.txt" << score << name << 75 << score << linked;
     // Opened as a directory without following, a link is not one.
     QTest::newRow("directory a link: record") << QByteArray("record\n9\nA") << "directory" << score << name << 76
                                               << score << name;
-    QTest::newRow("directory a link: create") << QByteArray("create\n") << "directory" << absent << absent << 76
-                                              << absent << absent;
+    QTest::newRow("directory a link: read") << QByteArray("read\n") << "directory" << absent << absent << 76
+                                            << absent << absent;
 }
 
-// Whatever it is given, the helper writes only a higher record or the
-// missing empty files into its own directory, follows no link, and says
-// why it refused.
+// Whatever it is given, the helper names only a higher record, or the
+// empty pair at the first read, in its own directory; it follows no link,
+// touches no file of someone else's, and says why it refused.
 void HelperTest::helperAnswersEveryRequestByItsContract()
 {
     QFETCH(QByteArray, request);
@@ -168,9 +192,15 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
 
     const QString target = m_elsewhere->filePath(QStringLiteral("target"));
     put(target, secret);
-    put(helperDir + "/punt.txt", scoreBefore);
-    put(helperDir + "/nom.txt", nameBefore);
-    QString files = helperDir; // where the record files are now
+    // An administrator's copies beside the record, named like the game's files.
+    const QStringList others{"nom.txt.2024ab", "punt.txt.backup"};
+    for (const QString &other : others)
+        put(helperDir + u'/' + other, secret);
+    if (scoreBefore != absent) {
+        put(helperDir + "/record.4/punt.txt", scoreBefore);
+        put(helperDir + "/record.4/nom.txt", nameBefore);
+    }
+    QString files = helperDir; // where the record directory is now
     if (plant == u"no directory") {
         removeHelperDir();
     } else if (plant == u"directory") {
@@ -178,8 +208,8 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
         QVERIFY(QDir().rename(helperDir, files));
         QVERIFY(QFile::link(files, helperDir));
     } else if (!plant.isEmpty()) {
-        QFile::remove(helperDir + u'/' + plant);
-        QVERIFY(QFile::link(target, helperDir + u'/' + plant));
+        QFile::remove(helperDir + "/record.4/" + plant);
+        QVERIFY(QFile::link(target, helperDir + "/record.4/" + plant));
     }
 
     QProcess helper;
@@ -194,24 +224,31 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
     QCOMPARE(helper.exitCode(), status);
     // Silent when it did its work, a reason when it did not.
     QCOMPARE(said.isEmpty(), status <= 1);
-    QCOMPARE(state(files + "/punt.txt"), scoreAfter);
-    QCOMPARE(state(files + "/nom.txt"), nameAfter);
+    QCOMPARE(helper.readAllStandardOutput(),
+             request == "read\n" && status == 0 ? answerOf(scoreAfter, nameAfter) : QByteArray());
+    const QString pair = current(files);
+    QCOMPARE(state(pair + "/punt.txt"), scoreAfter);
+    QCOMPARE(state(pair + "/nom.txt"), nameAfter);
     QCOMPARE(state(target), secret);
-    // Nothing else is left in the directory, no temporary file either; the
-    // lock file, where a record request made it, is closed to other users.
-    QStringList expected;
-    for (const auto &[file, after] : {std::pair{"nom.txt", nameAfter}, std::pair{"punt.txt", scoreAfter}}) {
-        if (after != absent)
-            expected << QString::fromLatin1(file);
+    if (plant != u"no directory") {
+        for (const QString &other : others)
+            QCOMPARE(state(files + u'/' + other), secret);
     }
+    // The current pair and nothing else of the helper's: no older pair, no
+    // pair left unnamed; none of it open to other users.
+    QStringList expected = plant == u"no directory" ? QStringList() : others;
+    if (scoreAfter != absent)
+        expected << QFileInfo(pair).fileName();
     QStringList left = QDir(files).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    if (left.removeOne(QStringLiteral(".lock"))) {
-        const QFileInfo lock(files + "/.lock");
-        QVERIFY(lock.isFile() && !lock.isSymLink() && lock.size() == 0);
-        QCOMPARE(lock.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther),
-                 QFileDevice::Permissions());
-    }
+    if (left.removeOne(QStringLiteral("staging")))
+        QCOMPARE(QDir(files + "/staging").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(left, expected);
+    if (scoreAfter != absent && !pair.endsWith(u"/record.4")) { // made by the helper
+        for (const QString &path : {pair, pair + "/punt.txt", pair + "/nom.txt"})
+            QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther
+                                                      | QFileDevice::ExeOther),
+                     QFileDevice::Permissions());
+    }
 }
 
 // A descriptor that a hostile player leaves open into the helper is closed
@@ -242,7 +279,10 @@ void HelperTest::gameTakesEveryHelperAnswerAsTheHelperMeansIt_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("recordMessage");
 
-    QTest::newRow("start: done") << "exit 0" << true << "shared" << 0 << false;
+    QTest::newRow("start: done") << "printf '3 4\\n7\\r\\nBea\\n'; exit 0" << true << "shared" << 0 << false;
+    QTest::newRow("start: done without the pair") << "exit 0" << true << "" << 75 << false;
+    QTest::newRow("start: done with a pair cut short") << "printf '3 4\\n7\\r\\n'; exit 0" << true << "" << 75
+                                                       << false;
     QTest::newRow("start: denied, the player's own") << "exit 70" << true << "personal" << 0 << false;
     QTest::newRow("start: disk full") << "exit 61" << true << "" << 61 << false;
     QTest::newRow("start: not-higher is no answer") << "exit 1" << true << "" << 75 << false;
@@ -266,22 +306,24 @@ void HelperTest::gameTakesEveryHelperAnswerAsTheHelperMeansIt()
     QFETCH(bool, recordMessage);
 
     const QString standIn = m_elsewhere->filePath(QStringLiteral("helper"));
-    const QString script = atStart ? QStringLiteral("#!/bin/sh\n%1\n").arg(answer)
-                                   : QStringLiteral("#!/bin/sh\nread kind\n[ \"$kind\" = create ] && exit 0\n%1\n")
-                                         .arg(answer);
+    const QString script
+        = atStart ? QStringLiteral("#!/bin/sh\n%1\n").arg(answer)
+                  : QStringLiteral("#!/bin/sh\nread kind\n[ \"$kind\" = read ] && printf '0 0\\n' && exit 0\n%1\n")
+                        .arg(answer);
     put(standIn, script.toUtf8());
     QVERIFY(QFile::setPermissions(standIn, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    // What a real helper's creation step would have left.
-    put(helperDir + "/punt.txt", QByteArray());
-    put(helperDir + "/nom.txt", QByteArray());
     GameFixture game;
     const QString personal = game.directory.filePath(QStringLiteral("own"));
     game.location = records::Location{helperDir, personal, standIn};
     if (atStart) {
         QCOMPARE(runtimeErrorOf([&] { game.start(); }), error);
-        if (error == 0)
+        if (error == 0) {
             QCOMPARE(game.tavola->state().windowsDir, (directory == u"shared" ? helperDir : personal) + u'/');
+            // The helper's pair, as it read it; the player's own files, made empty.
+            QCOMPARE(game.caption("lblpunti"), directory == u"shared" ? QStringLiteral("7\r\n") : QString());
+            QCOMPARE(game.caption("lblnome"), directory == u"shared" ? QStringLiteral("Bea\n") : QString());
+        }
         return;
     }
     game.start();
@@ -302,11 +344,21 @@ void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess_data()
 void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess()
 {
     QFETCH(bool, diskFull);
+    // The system log, as the helper was built to use it.
+    const QByteArray logPath = QFile::encodeName(QStringLiteral(TEST_HELPER_LOG));
+    QFile::remove(QString::fromLocal8Bit(logPath));
+    const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, logPath.constData(), sizeof address.sun_path - 1);
+    QCOMPARE(::bind(log, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    const auto closeLog = qScopeGuard([&] { ::close(log); QFile::remove(QString::fromLocal8Bit(logPath)); });
+
     GameFixture game;
     game.location = records::Location{helperDir, game.directory.path(), QStringLiteral(TEST_HELPER)};
     game.start(QStringLiteral("Niccolò"));
     QCOMPARE(game.tavola->state().windowsDir, helperDir + u'/');
-    QCOMPARE(state(helperDir + "/punt.txt"), QByteArray());
+    QCOMPARE(state(current(helperDir) + "/punt.txt"), QByteArray());
     game.scoreRight(3);
 
     // A file size limit of two bytes, which the helper inherits, fails the
@@ -320,9 +372,25 @@ void HelperTest::gameEndThroughTheRealHelperStoresOrReportsAsInProcess()
     full.reset();
 
     QCOMPARE(error, diskFull ? 61 : -1);
-    QCOMPARE(state(helperDir + "/punt.txt"), diskFull ? QByteArray() : QByteArray("3\r\n"));
-    QCOMPARE(state(helperDir + "/nom.txt"), diskFull ? QByteArray() : QByteArray("Niccol\xF2\r\n"));
-    QCOMPARE(QDir(helperDir).entryList(QDir::Files | QDir::Hidden), (QStringList{".lock", "nom.txt", "punt.txt"}));
+    QCOMPARE(state(current(helperDir) + "/punt.txt"), diskFull ? QByteArray() : QByteArray("3\r\n"));
+    QCOMPARE(state(current(helperDir) + "/nom.txt"), diskFull ? QByteArray() : QByteArray("Niccol\xF2\r\n"));
+    QCOMPARE(QDir(helperDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{QFileInfo(current(helperDir)).fileName(), "staging"}));
+    QCOMPARE(QDir(helperDir + "/staging").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+
+    // The teacher's trace: who claimed the record, and nothing for a failure.
+    char line[512] = {};
+    const ssize_t n = ::recv(log, line, sizeof line - 1, 0);
+    if (diskFull) {
+        QCOMPARE(n, ssize_t(-1));
+    } else {
+        const passwd *account = ::getpwuid(::getuid());
+        QVERIFY(account);
+        const QByteArray expected = QByteArray("]: record 3 by ") + account->pw_name + " (uid "
+            + QByteArray::number(::getuid()) + ")";
+        QVERIFY2(QByteArray(line, int(std::max<ssize_t>(n, 0))).endsWith(expected), line);
+        QVERIFY(QByteArray(line).startsWith("<13>"));
+    }
 }
 
 QTEST_MAIN(HelperTest)

@@ -1,26 +1,36 @@
-// valtrino-record: does the game's writes into the shared record directory,
+// valtrino-record: keeps the record in the shared directory for the game,
 // installed set-group-id so that every player can set a record there while
-// the game itself runs with no privilege. The request and the exit statuses
-// are described in RecordRequest.h.
+// the directory stays closed to them and the game itself runs with no
+// privilege. The request, the answer and the exit statuses are described
+// in RecordRequest.h; every record stored is logged with the account that
+// claimed it.
 //
 // Whoever starts it may be hostile: it trusts no environment, descriptor,
-// umask or argument, uses only the directory fixed when it was built, and
-// never follows a link.
+// umask or argument, uses only the directory fixed when it was built,
+// never follows a link, and holds nothing that another player waits for.
 
 #include "RecordRequest.h"
-#include "RecordStore.h"
+#include "SharedRecord.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <pwd.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #ifndef VALTRINO_RECORD_DIR
 #error "VALTRINO_RECORD_DIR: the record directory, fixed at build time"
+#endif
+#ifndef VALTRINO_LOG_SOCKET
+#define VALTRINO_LOG_SOCKET "/dev/log"
 #endif
 
 namespace {
@@ -42,7 +52,7 @@ void takeDescriptors()
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
             const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
             if (null != fd)
-                std::_Exit(recordcore::PathFileAccessError);
+                std::_Exit(core::PathFileAccessError);
         }
     }
     if (::close_range(3, ~0U, 0) != 0) {
@@ -55,14 +65,44 @@ void takeDescriptors()
 // Reads at most one byte more than a request may have.
 bool readRequest(std::string &bytes)
 {
-    bytes.assign(recordcore::maxRequestBytes + 1, '\0');
-    return recordcore::readUpTo(STDIN_FILENO, bytes);
+    bytes.assign(core::maxRequestBytes + 1, '\0');
+    return core::readUpTo(STDIN_FILENO, bytes);
+}
+
+// "record 12 by pupil1 (uid 1001)" to the system log, for the teacher:
+// anyone can claim a score by calling this program directly. Never waits:
+// a log that does not take the line must not hold the record back.
+void logRecord(int score)
+{
+    const uid_t uid = ::getuid();
+    const passwd *account = ::getpwuid(uid);
+    const std::string message = "record " + std::to_string(score) + " by " + (account ? account->pw_name : "?")
+        + " (uid " + std::to_string(uid) + ")";
+
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local))
+        std::strftime(stamp, sizeof stamp, "%b %e %T ", &local);
+    // Facility user, level notice.
+    const std::string line = "<13>" + std::string(stamp) + "valtrino-record[" + std::to_string(::getpid())
+        + "]: " + message;
+
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, VALTRINO_LOG_SOCKET, sizeof address.sun_path - 1);
+    const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (log < 0)
+        return;
+    if (::connect(log, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        (void)::send(log, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::close(log);
 }
 
 int refuse(std::string_view why)
 {
     say(std::string("refused, nothing written: ") + std::string(why));
-    return recordcore::refused;
+    return core::refused;
 }
 
 } // namespace
@@ -72,7 +112,10 @@ int main(int argc, char *argv[])
     (void)argv;
     takeDescriptors();
     ::clearenv();
-    ::umask(002);
+    // The group writes the pairs it replaces; nobody else gets anything.
+    ::umask(007);
+    // A game that went away before the answer must not kill the helper.
+    ::signal(SIGPIPE, SIG_IGN);
 
     if (argc > 1)
         return refuse("takes no arguments; the request comes on standard input");
@@ -80,21 +123,22 @@ int main(int argc, char *argv[])
     if (!readRequest(bytes))
         return refuse(std::string("standard input unreadable: ") + std::strerror(errno));
     std::string why;
-    const std::optional<recordcore::Request> request = recordcore::parseRequest(bytes, why);
+    const std::optional<core::Request> request = core::parseRequest(bytes, why);
     if (!request)
         return refuse(why);
 
     const std::string directory = VALTRINO_RECORD_DIR;
     try {
-        if (request->kind == recordcore::Request::Create) {
-            recordcore::makeDirectory(directory);
-            recordcore::createFiles(recordcore::Directory(directory));
-            return recordcore::done;
+        const core::Directory shared(directory);
+        if (request->kind == core::Request::Read) {
+            core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared)));
+            return core::done;
         }
-        const recordcore::Outcome outcome = recordcore::storeRecord(
-            recordcore::Directory(directory), request->score, request->name, request->value);
-        return outcome == recordcore::Outcome::Stored ? recordcore::done : recordcore::notHigher;
-    } catch (const recordcore::Failure &failure) {
+        if (core::storeShared(shared, request->score, request->name, request->value) == core::Outcome::NotHigher)
+            return core::notHigher;
+        logRecord(request->value);
+        return core::done;
+    } catch (const core::Failure &failure) {
         say(directory + ": " + std::strerror(failure.systemError()) + ", error "
             + std::to_string(failure.code()));
         return failure.code();

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "Failure.h"
+
 #include <cstddef>
-#include <exception>
 #include <string>
 #include <string_view>
 
@@ -9,35 +10,7 @@
 // in its own process, and the set-group-id helper uses the same code.
 // Everything works relative to the record directory held open, so no link
 // put in place of the directory or of a file is ever followed.
-namespace recordcore {
-
-// The error numbers of the failures met here; the runtime reports the same.
-enum ErrorNumber : int {
-    FileNotFound = 53,
-    DiskFull = 61,
-    PermissionDenied = 70,
-    PathFileAccessError = 75,
-    PathNotFound = 76,
-};
-
-// The runtime error number for a system error (errno).
-int errorNumber(int error);
-
-// A failure of a record operation, with its error number.
-class Failure : public std::exception
-{
-public:
-    Failure(int code, int systemError) : m_code(code), m_systemError(systemError) {}
-    int code() const noexcept { return m_code; }
-    int systemError() const noexcept { return m_systemError; }
-    const char *what() const noexcept override { return "record file failure"; }
-
-private:
-    int m_code;
-    int m_systemError;
-};
-
-[[noreturn]] void fail(int error);
+namespace core {
 
 inline constexpr char scoreFile[] = "punt.txt";
 inline constexpr char nameFile[] = "nom.txt";
@@ -48,11 +21,15 @@ inline constexpr char lockFile[] = ".lock";
 // and is read only this far, so that it cannot exhaust memory or time.
 inline constexpr std::size_t readLimit = 64 * 1024;
 
+// Both record files' bytes.
+struct Pair
+{
+    std::string score; // punt.txt
+    std::string name;  // nom.txt
+};
+
 // Record files now open, for the runtime's free file number.
 int openFiles();
-
-// Makes the directory itself (not its parents) when absent.
-void makeDirectory(const std::string &path);
 
 // The record directory, open. A link in its place, or a missing directory,
 // is a failure.
@@ -60,6 +37,8 @@ class Directory
 {
 public:
     explicit Directory(const std::string &path);
+    // The directory named entry inside parent, not followed if a link.
+    Directory(const Directory &parent, const char *entry);
     ~Directory();
     Directory(const Directory &) = delete;
     Directory &operator=(const Directory &) = delete;
@@ -102,10 +81,14 @@ std::string readWhole(const Directory &directory, const char *name);
 // The same, but a missing file reads as empty.
 std::string readWholeIfPresent(const Directory &directory, const char *name);
 
+// Writes all the bytes, through interrupted and short writes.
+void writeAll(int fd, std::string_view bytes);
+
 // The file's new content, the line and CR LF, written and flushed beside
-// it; commit renames it over the file, so a link in its place is replaced,
-// not followed. Dropped without a commit, it is removed and the file keeps
-// its old content.
+// it as "<name>.new"; commit renames it over the file, so a link in its
+// place is replaced, not followed. Dropped without a commit, it is removed
+// and the file keeps its old content. A "<name>.new" that a killed copy
+// left is replaced: writers hold the lock, so it can be no one else's.
 class Replacement
 {
 public:
@@ -125,10 +108,6 @@ private:
 
 void writeLine(const Directory &directory, const char *name, std::string_view line);
 
-// Removes the "<record file>.XXXXXX" files that a copy killed while
-// writing left behind; to be called under the lock.
-void removeLeftovers(const Directory &directory);
-
 // The creation step of the start-up: both files exist afterwards.
 void createFiles(const Directory &directory);
 
@@ -139,4 +118,4 @@ enum class Outcome { Stored, NotHigher };
 // replace both files, score file first. Score and name are code-page bytes.
 Outcome storeRecord(const Directory &directory, std::string_view score, std::string_view name, double current);
 
-} // namespace recordcore
+} // namespace core

@@ -3,19 +3,16 @@
 #include "LeadingNumber.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <vector>
 
-namespace recordcore {
+namespace core {
 
 namespace {
 
@@ -68,6 +65,8 @@ int openDirectory(const std::string &path)
     return fd;
 }
 
+} // namespace
+
 void writeAll(int fd, std::string_view bytes)
 {
     std::size_t done = 0;
@@ -82,69 +81,19 @@ void writeAll(int fd, std::string_view bytes)
     }
 }
 
-// A new file beside the named one, "<name>.XXXXXX"; -1 with errno set.
-int createTemporary(int directory, const char *name, std::string &temporary)
-{
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char random[6] = {};
-        if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
-            // Without the system's randomness, uniqueness is all that counts.
-            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-            for (std::size_t i = 0; i < sizeof random; ++i)
-                random[i] = static_cast<unsigned char>((now >> (8 * i)) ^ (::getpid() >> i) ^ attempt);
-        }
-        temporary = name;
-        temporary += '.';
-        for (const unsigned char r : random)
-            temporary += letters[r % (sizeof letters - 1)];
-        const int fd
-            = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-} // namespace
-
-int errorNumber(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return FileNotFound;
-    case ENOTDIR:
-        return PathNotFound;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return DiskFull;
-    case EACCES:
-    case EPERM:
-        return PermissionDenied;
-    default:
-        return PathFileAccessError;
-    }
-}
-
-void fail(int error)
-{
-    throw Failure(errorNumber(error), error);
-}
-
 int openFiles()
 {
     return openCount;
 }
 
-void makeDirectory(const std::string &path)
-{
-    if (::mkdir(path.c_str(), 0775) != 0 && errno != EEXIST)
-        fail(errno == ENOENT ? ENOTDIR : errno);
-}
-
 Directory::Directory(const std::string &path) : m_fd(openDirectory(path)) {}
+
+Directory::Directory(const Directory &parent, const char *entry)
+    : m_fd(::openat(parent.fd(), entry, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+{
+    if (m_fd < 0)
+        fail(errno);
+}
 
 Directory::~Directory()
 {
@@ -277,7 +226,12 @@ std::string readWholeIfPresent(const Directory &directory, const char *name)
 Replacement::Replacement(const Directory &directory, const char *name, std::string_view line)
     : m_directory(directory.fd()), m_name(name)
 {
-    Descriptor file(createTemporary(m_directory, name, m_temporary));
+    m_temporary = name;
+    m_temporary += ".new";
+    if (::unlinkat(m_directory, m_temporary.c_str(), 0) != 0 && errno != ENOENT)
+        fail(errno);
+    Descriptor file(
+        ::openat(m_directory, m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.fd() < 0)
         fail(errno);
 
@@ -317,50 +271,6 @@ void writeLine(const Directory &directory, const char *name, std::string_view li
     Replacement(directory, name, line).commit();
 }
 
-namespace {
-
-// "<record file>." and six of the letters createTemporary draws from,
-// whatever the locale.
-bool isLeftover(std::string_view entry)
-{
-    const auto drawn = [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    };
-    for (const std::string_view file : {std::string_view(scoreFile), std::string_view(nameFile)}) {
-        if (entry.size() == file.size() + 7 && entry.substr(0, file.size()) == file && entry[file.size()] == '.'
-            && std::all_of(entry.begin() + file.size() + 1, entry.end(), drawn))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
-void removeLeftovers(const Directory &directory)
-{
-    // Tidying is not worth a lost record: a directory that cannot be
-    // listed is simply left as it is.
-    const int fd = ::openat(directory.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    DIR *entries = ::fdopendir(fd);
-    if (!entries) {
-        ::close(fd);
-        return;
-    }
-    std::vector<std::string> leftovers;
-    while (const dirent *entry = ::readdir(entries)) {
-        if (isLeftover(entry->d_name))
-            leftovers.emplace_back(entry->d_name);
-    }
-    ::closedir(entries);
-    for (const std::string &name : leftovers) {
-        struct stat info;
-        if (::fstatat(directory.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
-            ::unlinkat(directory.fd(), name.c_str(), 0);
-    }
-}
-
 void createFiles(const Directory &directory)
 {
     createIfAbsent(directory, scoreFile);
@@ -370,12 +280,11 @@ void createFiles(const Directory &directory)
 Outcome storeRecord(const Directory &directory, std::string_view score, std::string_view name, double current)
 {
     const Lock lock(directory);
-    removeLeftovers(directory);
     // Another copy of the game may have stored a better score meanwhile.
     if (!(leadingValue(readWholeIfPresent(directory, scoreFile)) < current))
         return Outcome::NotHigher;
     // Both new files are on the disk before either replaces the old one, so
-    // a full disk or a kill cannot leave a new score beside the old name.
+    // a full disk cannot leave a new score beside the old name.
     Replacement newScore(directory, scoreFile, score);
     Replacement newName(directory, nameFile, name);
     newScore.commit();
@@ -386,4 +295,4 @@ Outcome storeRecord(const Directory &directory, std::string_view score, std::str
     return Outcome::Stored;
 }
 
-} // namespace recordcore
+} // namespace core

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace recordcore {
+namespace core {
 
 // The number at the start of the text, sign and "." included. Blanks, tabs
 // and line feeds are skipped wherever they stand; any other character ends
@@ -14,4 +14,4 @@ namespace recordcore {
 double leadingValue(std::string_view bytes);
 double leadingValue(std::u16string_view text);
 
-} // namespace recordcore
+} // namespace core

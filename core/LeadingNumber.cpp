@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace recordcore {
+namespace core {
 
 namespace {
 
@@ -69,4 +69,4 @@ double leadingValue(std::u16string_view text)
     return leading(text);
 }
 
-} // namespace recordcore
+} // namespace core

@@ -1,6 +1,6 @@
 #include "RecordRequest.h"
 
-namespace recordcore {
+namespace core {
 
 namespace {
 
@@ -21,6 +21,22 @@ std::optional<int> scoreValue(std::string_view text)
     return value;
 }
 
+// A length of the answer's first line: plain digits, at most readLimit.
+std::optional<std::size_t> lengthOf(std::string_view text)
+{
+    if (text.empty() || text.size() > 6 || (text.size() > 1 && text.front() == '0'))
+        return std::nullopt;
+    std::size_t length = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        length = length * 10 + std::size_t(c - '0');
+    }
+    if (length > readLimit)
+        return std::nullopt;
+    return length;
+}
+
 } // namespace
 
 std::optional<Request> parseRequest(std::string_view bytes, std::string &why)
@@ -29,12 +45,12 @@ std::optional<Request> parseRequest(std::string_view bytes, std::string &why)
         why = "request too long";
         return std::nullopt;
     }
-    if (bytes == "create\n")
+    if (bytes == "read\n")
         return Request{};
 
     constexpr std::string_view record = "record\n";
     if (!bytes.starts_with(record)) {
-        why = "unknown request: neither \"create\" nor \"record\"";
+        why = "unknown request: neither \"read\" nor \"record\"";
         return std::nullopt;
     }
     const std::string_view rest = bytes.substr(record.size());
@@ -60,4 +76,23 @@ std::optional<Request> parseRequest(std::string_view bytes, std::string &why)
     return request;
 }
 
-} // namespace recordcore
+std::string answerOf(const Pair &pair)
+{
+    return std::to_string(pair.score.size()) + ' ' + std::to_string(pair.name.size()) + '\n' + pair.score + pair.name;
+}
+
+std::optional<Pair> parseAnswer(std::string_view bytes)
+{
+    const std::size_t blank = bytes.find(' ');
+    const std::size_t end = bytes.find('\n');
+    if (blank == std::string_view::npos || end == std::string_view::npos || blank > end)
+        return std::nullopt;
+    const std::optional<std::size_t> score = lengthOf(bytes.substr(0, blank));
+    const std::optional<std::size_t> name = lengthOf(bytes.substr(blank + 1, end - blank - 1));
+    const std::string_view rest = bytes.substr(end + 1);
+    if (!score || !name || rest.size() != *score + *name)
+        return std::nullopt;
+    return Pair{std::string(rest.substr(0, *score)), std::string(rest.substr(*score))};
+}
+
+} // namespace core

@@ -1,0 +1,371 @@
+#include "SharedRecord.h"
+
+#include "LeadingNumber.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <optional>
+#include <utility>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace core {
+
+namespace {
+
+// Other players' helpers remove the pairs they replace, so the group may
+// write a pair's directory; its files never change once it is named.
+constexpr mode_t pairDirectoryMode = 0770;
+constexpr mode_t pairFileMode = 0640;
+
+// Far more races than the players of one machine can run at once; beyond
+// this, something is wrong with the directory.
+constexpr int attempts = 100;
+
+using Generation = std::uint64_t;
+
+// A descriptor closed when dropped.
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    Fd &operator=(Fd &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+int openDirectoryAt(int parent, const char *entry)
+{
+    return ::openat(parent, entry, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+std::string entryName(Generation generation)
+{
+    return generationPrefix + std::to_string(generation);
+}
+
+// "record.N", N in plain decimal digits: N. Any other name is not a pair's.
+std::optional<Generation> generationOf(std::string_view entry)
+{
+    const std::string_view prefix = generationPrefix;
+    if (!entry.starts_with(prefix))
+        return std::nullopt;
+    const std::string_view digits = entry.substr(prefix.size());
+    if (digits.empty() || digits.size() > 18 || (digits.size() > 1 && digits.front() == '0'))
+        return std::nullopt;
+    Generation generation = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        generation = generation * 10 + Generation(c - '0');
+    }
+    return generation;
+}
+
+// The six letters or digits of a staged pair's name.
+bool isDrawn(std::string_view entry)
+{
+    if (entry.size() != 6)
+        return false;
+    for (const char c : entry) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+std::string drawName()
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random))
+        fail(errno);
+    std::string name;
+    for (const unsigned char r : random)
+        name += letters[r % (sizeof letters - 1)];
+    return name;
+}
+
+// The names in a directory, listed afresh.
+std::vector<std::string> entries(int directory)
+{
+    Fd listed(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (listed.get() < 0)
+        fail(errno);
+    DIR *list = ::fdopendir(listed.get());
+    if (!list)
+        fail(errno);
+    listed.release(); // closedir closes it
+    std::vector<std::string> names;
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(list);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        names.emplace_back(entry->d_name);
+    }
+    ::closedir(list);
+    if (error != 0)
+        fail(error);
+    return names;
+}
+
+std::optional<Generation> newest(int directory)
+{
+    std::optional<Generation> top;
+    for (const std::string &entry : entries(directory)) {
+        const std::optional<Generation> generation = generationOf(entry);
+        if (generation && (!top || *generation > *top))
+            top = generation;
+    }
+    return top;
+}
+
+// Removes a pair's two files by their names, then its directory if that
+// left it empty: whatever else someone put there stays.
+void removePair(int parent, const char *entry)
+{
+    const Fd pair(openDirectoryAt(parent, entry));
+    if (pair.get() < 0)
+        return;
+    ::unlinkat(pair.get(), scoreFile, 0);
+    ::unlinkat(pair.get(), nameFile, 0);
+    ::unlinkat(parent, entry, AT_REMOVEDIR);
+}
+
+// Pairs that killed helpers left unnamed. A living helper, even a stopped
+// one, holds a lock on its own, and nobody ever waits for that lock.
+void clearStaging(int directory)
+{
+    const Fd place(openDirectoryAt(directory, stagingDirectory));
+    if (place.get() < 0)
+        return;
+    std::vector<std::string> names;
+    try {
+        names = entries(place.get());
+    } catch (const Failure &) {
+        return; // tidying is not worth a lost record
+    }
+    for (const std::string &name : names) {
+        if (!isDrawn(name))
+            continue;
+        const Fd pair(openDirectoryAt(place.get(), name.c_str()));
+        if (pair.get() >= 0 && ::flock(pair.get(), LOCK_EX | LOCK_NB) == 0)
+            removePair(place.get(), name.c_str());
+    }
+}
+
+void syncDirectory(const Directory &directory)
+{
+    // Some file systems cannot flush a directory; the rename stands there.
+    if (::fsync(directory.fd()) != 0 && errno != EINVAL)
+        fail(errno);
+}
+
+// A pair made whole, flushed, in a directory of its own under staging/,
+// until it is named. Dropped unnamed, it is removed.
+class Staged
+{
+public:
+    Staged(const Directory &directory, std::string_view scoreBytes, std::string_view nameBytes)
+        : m_directory(directory.fd())
+    {
+        if (::mkdirat(m_directory, stagingDirectory, pairDirectoryMode) != 0 && errno != EEXIST)
+            fail(errno);
+        m_place = Fd(openDirectoryAt(m_directory, stagingDirectory));
+        if (m_place.get() < 0)
+            fail(errno);
+        for (int attempt = 0; attempt < attempts && m_pair.get() < 0; ++attempt)
+            makeOwn();
+        if (m_pair.get() < 0)
+            fail(EBUSY);
+        try {
+            if (::fchmod(m_pair.get(), pairDirectoryMode) != 0)
+                fail(errno);
+            write(scoreFile, scoreBytes);
+            write(nameFile, nameBytes);
+            if (::fsync(m_pair.get()) != 0)
+                fail(errno);
+        } catch (const Failure &) {
+            removePair(m_place.get(), m_name.c_str());
+            throw;
+        }
+    }
+
+    ~Staged()
+    {
+        if (!m_named && m_pair.get() >= 0)
+            removePair(m_place.get(), m_name.c_str());
+    }
+
+    Staged(const Staged &) = delete;
+    Staged &operator=(const Staged &) = delete;
+
+    // False when the name is taken: another record came first.
+    bool nameAs(const std::string &entry)
+    {
+        int result = ::renameat2(m_place.get(), m_name.c_str(), m_directory, entry.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // No such rename here; a plain one still fails on a pair's
+            // directory, which is never empty while it stands.
+            result = ::renameat(m_place.get(), m_name.c_str(), m_directory, entry.c_str());
+        }
+        if (result != 0) {
+            if (errno == EEXIST || errno == ENOTEMPTY)
+                return false;
+            fail(errno);
+        }
+        m_named = true;
+        return true;
+    }
+
+private:
+    // A fresh directory, locked, that no clean-up took meanwhile.
+    void makeOwn()
+    {
+        m_name = drawName();
+        if (::mkdirat(m_place.get(), m_name.c_str(), pairDirectoryMode) != 0) {
+            if (errno == EEXIST)
+                return;
+            fail(errno);
+        }
+        Fd pair(openDirectoryAt(m_place.get(), m_name.c_str()));
+        if (pair.get() < 0) {
+            if (errno == ENOENT)
+                return;
+            fail(errno);
+        }
+        if (::flock(pair.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                return; // a clean-up is removing it
+            fail(errno);
+        }
+        struct stat opened, named;
+        if (::fstat(pair.get(), &opened) != 0 || ::fstatat(m_place.get(), m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
+            || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev)
+            return;
+        m_pair = std::move(pair);
+    }
+
+    void write(const char *file, std::string_view bytes)
+    {
+        Fd out(::openat(m_pair.get(), file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, pairFileMode));
+        if (out.get() < 0)
+            fail(errno);
+        writeAll(out.get(), bytes);
+        if (::fchmod(out.get(), pairFileMode) != 0 || ::fsync(out.get()) != 0)
+            fail(errno);
+        // Closing can report a late write failure.
+        if (::close(out.release()) != 0)
+            fail(errno);
+    }
+
+    int m_directory;
+    Fd m_place;
+    Fd m_pair;
+    std::string m_name;
+    bool m_named = false;
+};
+
+// The pair named after the generation, whole, or its score alone; nothing
+// when it went away meanwhile because a newer one replaced it.
+std::optional<Pair> readPair(const Directory &directory, Generation generation, bool withName = true)
+{
+    const std::string entry = entryName(generation);
+    try {
+        const Directory pair(directory, entry.c_str());
+        std::string score = readWhole(pair, scoreFile);
+        return Pair{std::move(score), withName ? readWhole(pair, nameFile) : std::string()};
+    } catch (const Failure &failure) {
+        // Still the newest, it has lost a file: that is no race.
+        if (failure.systemError() != ENOENT || newest(directory.fd()) == generation)
+            throw;
+        return std::nullopt;
+    }
+}
+
+std::string line(std::string_view text)
+{
+    std::string bytes(text);
+    bytes += "\r\n";
+    return bytes;
+}
+
+} // namespace
+
+Pair readShared(const Directory &directory)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::optional<Generation> top = newest(directory.fd());
+        if (!top) {
+            // The creation step: both files, empty.
+            Staged empty(directory, {}, {});
+            if (empty.nameAs(entryName(0)))
+                syncDirectory(directory);
+            continue;
+        }
+        if (std::optional<Pair> pair = readPair(directory, *top))
+            return std::move(*pair);
+    }
+    fail(EBUSY);
+}
+
+Outcome storeShared(const Directory &directory, std::string_view score, std::string_view name, double current)
+{
+    clearStaging(directory.fd());
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::optional<Generation> top = newest(directory.fd());
+        if (top) {
+            const std::optional<Pair> stored = readPair(directory, *top, false);
+            if (!stored)
+                continue;
+            if (!(leadingValue(stored->score) < current))
+                return Outcome::NotHigher;
+        }
+        const Generation next = top ? *top + 1 : 0;
+        const std::string entry = entryName(next);
+        Staged pair(directory, line(score), line(name));
+        if (!pair.nameAs(entry))
+            continue; // another record came first: compare with it
+        syncDirectory(directory);
+        // Stopped long enough, this helper may have taken the name of a pair
+        // that newer ones had already replaced and removed.
+        if (newest(directory.fd()) != next) {
+            removePair(directory.fd(), entry.c_str());
+            continue;
+        }
+        for (const std::string &old : entries(directory.fd())) {
+            const std::optional<Generation> generation = generationOf(old);
+            if (generation && *generation < next)
+                removePair(directory.fd(), old.c_str());
+        }
+        return Outcome::Stored;
+    }
+    fail(EBUSY);
+}
+
+} // namespace core
