@@ -1,7 +1,7 @@
-// The record write of the game end, and the creation step of the start-up,
-// done in the game's process and through the record helper; the difference
-// is what the helper adds. Both write into the same directory, fsync
-// included.
+// The record write of the game end, and the start-up's creation step and
+// reading, done in the game's process and through the record helper; the
+// difference is what the helper adds. Both write into the same directory,
+// fsync included.
 
 #include "RecordFiles.h"
 #include "ScriptedServices.h"
@@ -28,11 +28,20 @@ private:
         return {m_directory, m_directory, helper ? QStringLiteral(BENCH_HELPER) : QString()};
     }
 
-    void stored(const QByteArray &score)
+    // The directory afresh, holding score as the record: the flat files of
+    // the game's own writes, or the helper's named pair.
+    void stored(bool helper, int score)
     {
+        QDir directory(m_directory);
+        QVERIFY(directory.removeRecursively() && QDir().mkpath(m_directory));
+        if (helper) {
+            QVERIFY(records::storeRecord(location(true), m_directory + u'/', QString::number(score),
+                                         QStringLiteral("Anna"), score));
+            return;
+        }
         QFile file(m_directory + QStringLiteral("/punt.txt"));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(score);
+        file.write(QByteArray::number(score) + "\r\n");
     }
 
     static void ways()
@@ -59,7 +68,7 @@ private slots:
     void recordWrite()
     {
         QFETCH(bool, helper);
-        stored("0\r\n");
+        stored(helper, 0);
         m_score = 0;
         const QString windowsDir = m_directory + u'/';
         QBENCHMARK {
@@ -75,7 +84,7 @@ private slots:
     void notHigher()
     {
         QFETCH(bool, helper);
-        stored("32767\r\n");
+        stored(helper, 32767);
         const QString windowsDir = m_directory + u'/';
         QBENCHMARK {
             if (records::storeRecord(location(helper), windowsDir, QStringLiteral("1"), QStringLiteral("Anna"), 1))
@@ -83,14 +92,19 @@ private slots:
         }
     }
 
-    // The start-up's directory and creation step, files already there.
+    // The start-up's directory, creation step and reading of both files,
+    // a record already there.
     void creation_data() { ways(); }
     void creation()
     {
         QFETCH(bool, helper);
+        stored(helper, 12);
         QBENCHMARK {
             const QString windowsDir = records::GetSystemDir(location(helper));
             records::createFiles(location(helper), windowsDir);
+            if (records::readWhole(records::scorePath(windowsDir)) != u"12\r\n"
+                || records::readWhole(records::namePath(windowsDir)) != u"Anna\r\n")
+                QFAIL("not the stored record");
         }
     }
 };

@@ -401,7 +401,8 @@ record_row() {
     helper=$(awk -F, -v f="\"$function\"" '$1 == f && $2 == "\"helper\"" {print $4}' "$work/record.csv")
     added=$(awk -v h="$helper" -v o="$own" 'BEGIN {if (h == "" || o == "") print "?"; else printf "%.2f", h - o}')
     if [[ -n $goal ]]; then
-        if awk -v v="$added" -v goal="$goal" 'BEGIN {exit !(v != "?" && v <= goal)}'; then
+        # The goal is the whole time the game waits for the helper.
+        if awk -v v="${helper:-?}" -v goal="$goal" 'BEGIN {exit !(v != "?" && v <= goal)}'; then
             verdict=ok
         else
             verdict=MISSED fails=$((fails + 1))
@@ -409,9 +410,9 @@ record_row() {
     fi
     printf '%-40s %10.3f %10.3f %10s %8s %s\n' "$label" "${own:-0}" "${helper:-0}" "$added" "${goal:+<= $goal}" "$verdict"
 }
-record_row "game end: record stored" recordWrite 20
-record_row "game end: score not higher" notHigher ""
-record_row "start-up: directory and creation step" creation ""
+record_row "game end: record stored" recordWrite 10
+record_row "game end: score not higher" notHigher 10
+record_row "start-up: creation step and reading" creation 10
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')," \

@@ -1,10 +1,10 @@
-# Run by `cmake --install`: creates the shared record directory, root:games
-# 2775, and makes the record helper setgid games (2755), so that every
-# player can set a record there, even one outside the group; the game itself
-# keeps the player's own rights. Without root it only warns: the game then
+# Run by `cmake --install`: sets up the shared record directory and the
+# record helper's group bit exactly as the package does, by running the
+# package's own set-up step. Without root it only warns: the game then
 # keeps each player's records in their own home.
 #
-# Expects VALTRINO_RECORD_DIR, VALTRINO_INSTALL_SETGID and valtrino_helper.
+# Expects VALTRINO_RECORD_DIR, VALTRINO_INSTALL_SETGID, valtrino_helper and
+# valtrino_postinst.
 
 if(NOT "$ENV{DESTDIR}" STREQUAL "")
     # A staged install (a package build): ownership means nothing there and
@@ -13,9 +13,10 @@ if(NOT "$ENV{DESTDIR}" STREQUAL "")
     return()
 endif()
 
-set(how_to "As root: mkdir -p ${VALTRINO_RECORD_DIR} && chown root:games ${VALTRINO_RECORD_DIR} && chmod 2775 ${VALTRINO_RECORD_DIR}")
 if(VALTRINO_INSTALL_SETGID)
-    string(APPEND how_to " && chown root:games ${valtrino_helper} && chmod 2755 ${valtrino_helper}")
+    set(how_to "As root: sh ${valtrino_postinst} configure (it makes ${VALTRINO_RECORD_DIR} root:games 2770 and ${valtrino_helper} root:games 2755)")
+else()
+    set(how_to "As root: mkdir -p ${VALTRINO_RECORD_DIR} && chown root:games ${VALTRINO_RECORD_DIR} && chmod 2775 ${VALTRINO_RECORD_DIR}")
 endif()
 
 execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -32,25 +33,9 @@ if(no_group)
     return()
 endif()
 
-# chown first: it clears the set-group-id bit.
-function(own path mode)
-    execute_process(COMMAND chown root:games "${path}" RESULT_VARIABLE failed_chown)
-    execute_process(COMMAND chmod ${mode} "${path}" RESULT_VARIABLE failed_chmod)
-    if(failed_chown OR failed_chmod)
-        message(WARNING "Could not give ${path} to root:games with mode ${mode}. ${how_to}")
-    else()
-        message(STATUS "Set: ${path} root:games ${mode}")
-    endif()
-endfunction()
-
-file(MAKE_DIRECTORY "${VALTRINO_RECORD_DIR}")
-# Files made inside inherit the group through the directory's own bit.
-own("${VALTRINO_RECORD_DIR}" 2775)
-# The record lock, for the group alone: a player cannot hold it.
-if(NOT EXISTS "${VALTRINO_RECORD_DIR}/.lock")
-    file(TOUCH "${VALTRINO_RECORD_DIR}/.lock")
-    own("${VALTRINO_RECORD_DIR}/.lock" 0660)
-endif()
-if(VALTRINO_INSTALL_SETGID)
-    own("${valtrino_helper}" 2755)
+execute_process(COMMAND sh "${valtrino_postinst}" configure RESULT_VARIABLE failed)
+if(failed)
+    message(WARNING "Setting up ${VALTRINO_RECORD_DIR} failed. ${how_to}")
+else()
+    message(STATUS "Set up: ${VALTRINO_RECORD_DIR} and the record helper, as the package does")
 endif()

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Sets up a set-group-id copy of the record helper, as `cmake --install`
 # does, and two ordinary accounts, then runs the attacks test against it.
-# Usage: attacks.sh TEST_PROGRAM HELPER RECORD_DIR LOG_SOCKET
+# Usage: attacks.sh [--installed] TEST_PROGRAM HELPER RECORD_DIR LOG_SOCKET
 # HELPER was built for RECORD_DIR; both lie in a directory of their own,
-# which this script makes and removes. Needs root.
+# which this script makes and removes. With --installed, HELPER and
+# RECORD_DIR are a real installation's, used as they are. Needs root.
 set -euo pipefail
+installed=0
+if [[ $1 == --installed ]]; then
+    installed=1
+    shift
+fi
 test_program=$1 helper=$2 records=$3 log=$4
 [[ $(id -u) == 0 ]] || { echo "attacks: needs root" >&2; exit 77; }
 getent group games >/dev/null || { echo "attacks: no group games" >&2; exit 77; }
@@ -12,7 +18,7 @@ getent group games >/dev/null || { echo "attacks: no group games" >&2; exit 77; 
 base=$(dirname "$records")
 made_pupils=()
 cleanup() {
-    rm -rf "$base"
+    ((installed)) || rm -rf "$base"
     for pupil in ${made_pupils[@]+"${made_pupils[@]}"}; do
         userdel "$pupil" 2>/dev/null || true
     done
@@ -30,13 +36,15 @@ for pupil in pupil1 pupil2; do
     fi
 done
 
-rm -rf "$base"
-install -d -m 0755 "$base"
-install -d -o root -g games -m 2770 "$records"
-install -o root -g games -m 2755 "$helper" "$base/valtrino-record"
-# chown clears the group bit on some systems: set it last.
-chmod 2755 "$base/valtrino-record"
+if ((!installed)); then
+    rm -rf "$base"
+    install -d -m 0755 "$base"
+    install -d -o root -g games -m 2770 "$records"
+    install -o root -g games -m 2755 "$helper" "$base/valtrino-record"
+    # chown clears the group bit on some systems: set it last.
+    chmod 2755 "$base/valtrino-record"
+    helper=$base/valtrino-record
+fi
 
-cd "$base"
-ATTACK_HELPER=$base/valtrino-record ATTACK_DIR=$records ATTACK_LOG=$log ATTACK_PUPILS=pupil1:pupil2 \
-    "$test_program"
+cd /
+ATTACK_HELPER=$helper ATTACK_DIR=$records ATTACK_LOG=$log ATTACK_PUPILS=pupil1:pupil2 "$test_program"

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Builds the Debian package for the shared record directory, checks it with
-# lintian, installs it over a 1.0 package as a teacher would upgrade, lets a
+# lintian, installs it over a 1.1 package as a teacher would upgrade, lets a
 # player outside the games group play the installed game on a private X
 # server (with a hostile Qt plugin in the way) and set the shared record,
-# and removes the package again. Runs as root only; leaves the machine as it
-# found it, records included.
-# Usage: package.sh SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN
+# lets two pupils attack the installed record helper, and removes the
+# package again. Runs as root only; leaves the machine as it found it,
+# records included.
+# Usage: package.sh SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN ATTACKS_TEST
 set -euo pipefail
 
-if (($# != 3)); then
-    echo "usage: $0 SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN" >&2
+if (($# != 4)); then
+    echo "usage: $0 SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN ATTACKS_TEST" >&2
     exit 2
 fi
-source_dir=$(cd "$1" && pwd) artifacts=$2 hostile_plugin=$3
+source_dir=$(cd "$1" && pwd) artifacts=$2 hostile_plugin=$3 attacks_test=$4
 records=/var/games/valtrino
 program=/usr/games/valtrino
 helper=/usr/lib/games/valtrino/valtrino-record
@@ -99,14 +100,15 @@ done
 grep -q " \.$old_program\$" "$pkgwork/contents.log" && fail "the package still ships $old_program"
 grep -q ' ./var/' "$pkgwork/contents.log" && fail "the package ships the record directory itself"
 
-# --- Upgrade over 1.0, whose game was itself setgid games, with an
-# administrator's override that took that bit away. ---------------------------
-say "installing a 1.0 package, as the previous release did"
+# --- Upgrade over 1.1, whose helper kept the record files in the open
+# directory, owned by the last record holder, beside a lock file; with an
+# administrator's override that took the group bit away. -------------------
+say "installing a 1.1 package, as the previous release did"
 old=$pkgwork/old
-mkdir -p "$old/DEBIAN" "$old/usr/bin"
+mkdir -p "$old/DEBIAN" "$old$(dirname "$helper")"
 cat >"$old/DEBIAN/control" <<CONTROL
 Package: valtrino
-Version: 1.0
+Version: 1.1
 Architecture: $(dpkg --print-architecture)
 Maintainer: Valtrino <valtrino@valtrino.example>
 Section: games
@@ -114,7 +116,7 @@ Priority: optional
 Description: Roman numerals game for the classroom, in Italian
  The previous release, as far as an upgrade is concerned.
 CONTROL
-# 1.0's postinst, as it was.
+# 1.1's postinst, as far as the records go.
 cat >"$old/DEBIAN/postinst" <<'POSTINST'
 #!/bin/sh
 set -e
@@ -127,39 +129,52 @@ own() {
 if [ "$1" = configure ]; then
     mkdir -p /var/games/valtrino
     own 2775 /var/games/valtrino
-    own 2755 /usr/bin/valtrino
+    if [ ! -e /var/games/valtrino/.lock ]; then
+        : >/var/games/valtrino/.lock
+        chown root:games /var/games/valtrino/.lock
+        chmod 0660 /var/games/valtrino/.lock
+    fi
+    own 2755 /usr/lib/games/valtrino/valtrino-record
 fi
 POSTINST
-printf '#!/bin/sh\nexit 0\n' >"$old$old_program"
-chmod 755 "$old/DEBIAN/postinst" "$old$old_program"
-dpkg-deb --root-owner-group --build "$old" "$pkgwork/valtrino_1.0.deb" >"$pkgwork/old.log" 2>&1 \
-    || fail "building the 1.0 package"
+printf '#!/bin/sh\nexit 0\n' >"$old$helper"
+chmod 755 "$old/DEBIAN/postinst" "$old$helper"
+dpkg-deb --root-owner-group --build "$old" "$pkgwork/valtrino_1.1.deb" >"$pkgwork/old.log" 2>&1 \
+    || fail "building the 1.1 package"
 installed=1
-dpkg -i "$pkgwork/valtrino_1.0.deb" >>"$pkgwork/old.log" 2>&1 || fail "installing 1.0"
-[[ $(mode_of "$old_program") == "root:games 2755" ]] || fail "1.0 did not make $old_program setgid"
+dpkg -i "$pkgwork/valtrino_1.1.deb" >>"$pkgwork/old.log" 2>&1 || fail "installing 1.1"
+[[ $(mode_of "$records") == "root:games 2775" ]] || fail "1.1 made $records $(mode_of "$records")"
+# What 1.1's helper left: the holder's own files, a temporary of a killed
+# copy; and an administrator's backup.
 printf '2\r\n' >"$records/punt.txt"
 printf 'Ugo\r\n' >"$records/nom.txt"
-# The README of 1.0 advised this to whoever wanted no group bit.
-dpkg-statoverride --update --add root root 0755 "$old_program"
+printf '1\r\n' >"$records/punt.txt.Ab3dE9"
+printf 'backup\r\n' >"$records/punt.txt.backup"
+chown nobody:games "$records/punt.txt" "$records/nom.txt" "$records/punt.txt.Ab3dE9"
+chmod 664 "$records/punt.txt" "$records/nom.txt"
+# The README of 1.1 advised this to let only the group set records.
+dpkg-statoverride --update --add root root 0755 "$helper"
 
 say "upgrading to $(basename "$deb")"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
-    || fail "apt-get install over 1.0"
-[[ $(dpkg-query -W -f='${Version}' valtrino) == 1.1 ]] || fail "the upgrade did not install 1.1"
-[[ ! -e $old_program ]] || fail "$old_program is still there after the upgrade"
-[[ $(mode_of "$records") == "root:games 2775" ]] || fail "$records is $(mode_of "$records") after the upgrade"
-[[ $(cat "$records/punt.txt") == $'2\r' && $(cat "$records/nom.txt") == $'Ugo\r' ]] \
-    || fail "the upgrade changed the records"
-dpkg-statoverride --list "$old_program" >/dev/null && fail "the override of the removed $old_program is left"
+    || fail "apt-get install over 1.1"
+[[ $(dpkg-query -W -f='${Version}' valtrino) == 1.2 ]] || fail "the upgrade did not install 1.2"
+[[ $(mode_of "$records") == "root:games 2770" ]] || fail "$records is $(mode_of "$records") after the upgrade"
+printf '2\r\n' | cmp -s - "$records/record.0/punt.txt" && printf 'Ugo\r\n' | cmp -s - "$records/record.0/nom.txt" \
+    || fail "the upgrade changed the record: $(ls -lR "$records")"
+for path in "$records/record.0" "$records/record.0/punt.txt" "$records/record.0/nom.txt" "$records/staging"; do
+    [[ $(stat -c '%U:%G %a' "$path") =~ ^root:games\ (2770|640)$ ]] || fail "$path is $(stat -c '%U:%G %a' "$path")"
+done
+[[ ! -e $records/.lock && ! -e $records/punt.txt && ! -e $records/nom.txt ]] || fail "1.1's files are left"
+[[ $(cat "$records/punt.txt.backup") == $'backup\r' ]] || fail "the upgrade touched the administrator's backup"
 [[ $(dpkg-statoverride --list "$helper") == "root root 755 $helper" ]] \
-    || fail "the administrator's choice of no group bit did not pass to $helper"
+    || fail "the administrator's choice of no group bit did not stay"
 [[ $(mode_of "$helper") == "root:root 755" ]] || fail "$helper is $(mode_of "$helper") under the override"
 
 # Without the override, the package's own arrangement.
 dpkg-statoverride --remove "$helper"
 dpkg-reconfigure -f noninteractive valtrino >"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
 [[ $(mode_of "$helper") == "root:games 2755" ]] || fail "$helper is $(mode_of "$helper"), not root:games 2755"
-[[ $(mode_of "$records/.lock") == "root:games 660" ]] || fail "the record lock is $(mode_of "$records/.lock")"
 
 # The menu entry starts the installed game.
 menu_exec=$(sed -n 's/^Exec=//p' /usr/share/applications/org.example.Valtrino.desktop)
@@ -211,15 +226,9 @@ done
 say "the hostile plugin says: $(cat "$note")"
 [[ ! -e $records/ostile ]] || fail "the hostile plugin created $records/ostile"
 
-# The player also holds a lock on the record directory, which every player
-# can open: it must not keep the record from being stored.
+# The directory is closed to the player, even for a lock.
 as_player=(setpriv --reuid="$player" --regid="$(id -g "$player")" --clear-groups)
-"${as_player[@]}" flock -n "$records/.lock" true 2>/dev/null && fail "a player can take the record lock"
-"${as_player[@]}" bash -c 'exec 9<"$1" && flock -n 9 && exec sleep 120' holder "$records" &
-holder_pid=$!
-sleep 0.3
-kill -0 "$holder_pid" 2>/dev/null || fail "the player could not lock the record directory: no test of it"
-trap 'set +e; kill "$holder_pid" 2>/dev/null; cleanup; package_cleanup' EXIT
+"${as_player[@]}" flock -n "$records" true 2>/dev/null && fail "a player can open the record directory"
 
 answer 1 Return
 answer 1 Return
@@ -231,16 +240,23 @@ dialog "Ok ho registrato il tuo record"
 key Return
 await_exit
 step="checking the shared record"
-printf '3\r\n' | cmp -s - "$records/punt.txt" || fail "punt.txt holds $(od -c "$records/punt.txt")"
-printf 'Niccol\xf2\r\n' | cmp -s - "$records/nom.txt" || fail "nom.txt holds $(od -c "$records/nom.txt")"
+printf '3\r\n' | cmp -s - "$records/record.1/punt.txt" || fail "punt.txt holds $(od -c "$records/record.1/punt.txt")"
+printf 'Niccol\xf2\r\n' | cmp -s - "$records/record.1/nom.txt" || fail "nom.txt holds $(od -c "$records/record.1/nom.txt")"
 for file in punt.txt nom.txt; do
-    [[ $(stat -c '%G %a' "$records/$file") == "games 664" ]] || fail "$file is $(stat -c '%G %a' "$records/$file")"
+    [[ $(stat -c '%G %a' "$records/record.1/$file") == "games 640" ]] \
+        || fail "$file is $(stat -c '%G %a' "$records/record.1/$file")"
 done
 [[ ! -e $player_home/.local/share/valtrino ]] || fail "the player's record went to their home"
-[[ $(cd "$records" && ls -A | tr '\n' ' ') == ".lock nom.txt punt.txt " ]] \
-    || fail "$records holds more than the records and their lock"
-kill "$holder_pid" 2>/dev/null
-wait "$holder_pid" 2>/dev/null || true
+[[ $(cd "$records" && ls -A | tr '\n' ' ') == "punt.txt.Ab3dE9 punt.txt.backup record.1 staging " ]] \
+    || fail "$records holds $(cd "$records" && ls -A | tr '\n' ' ')"
+
+# --- Two pupils against the installed helper. -------------------------------
+say "two pupils attack the installed record helper"
+log=/dev/log
+[[ -e $log ]] && log="" # a system log is running: the test cannot listen there
+bash "$source_dir/tests/install/attacks.sh" --installed "$attacks_test" "$helper" "$records" "$log" \
+    >"$pkgwork/attacks.log" 2>&1 || fail "the attacks test"
+grep -E '^(PASS|SKIP|QINFO)' "$pkgwork/attacks.log" | sed 's/^/    /'
 
 # --- Remove it again. -------------------------------------------------------
 say "removing the package"
@@ -249,17 +265,19 @@ DEBIAN_FRONTEND=noninteractive apt-get remove -y -q valtrino >"$pkgwork/apt-remo
 for path in "$program" "$helper"; do
     [[ ! -e $path ]] || fail "$path is still there after removal"
 done
-[[ -d $records ]] || fail "removal without purge deleted the records"
-# Purge keeps a directory with records in it...
+compgen -G "$records/record.*" >/dev/null || fail "removal without purge deleted the record"
+# Purge removes the record and what the package made, and leaves the files
+# that the attacks test put there as an administrator's...
 dpkg --purge valtrino >"$pkgwork/purge.log" 2>&1 || fail "dpkg --purge"
 installed=0
-[[ -f $records/punt.txt ]] || fail "purge deleted the records"
-# ...and removes it once empty.
-rm -f "$records/punt.txt" "$records/nom.txt"
+[[ $(ls -A "$records" | tr '\n' ' ') == "nom.txt.2024ab punt.txt.backup " ]] \
+    || fail "purge left $(ls -A "$records" | tr '\n' ' ')"
+# ...and the directory too, once nobody else's file is in it.
+rm -f "$records/punt.txt.backup" "$records/nom.txt.2024ab"
 installed=1
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/apt-install2.log" 2>&1 \
     || fail "second apt-get install"
 dpkg --purge valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
 installed=0
-[[ ! -e $records ]] || fail "purge left the empty $records"
-say "package built, checked, upgraded, played and removed"
+[[ ! -e $records ]] || fail "purge left $records"
+say "package built, checked, upgraded, played, attacked and removed"
