@@ -42,6 +42,9 @@ private:
         QFile file(m_directory + QStringLiteral("/punt.txt"));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QByteArray::number(score) + "\r\n");
+        QFile name(m_directory + QStringLiteral("/nom.txt"));
+        QVERIFY(name.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        name.write("Anna\r\n");
     }
 
     static void ways()

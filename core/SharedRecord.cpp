@@ -206,10 +206,11 @@ public:
         try {
             if (::fchmod(m_pair.get(), pairDirectoryMode) != 0)
                 fail(errno);
+            // Each file is flushed before the pair is named; the names in
+            // the pair's directory reach the disk with the rename, which the
+            // journal keeps in order, when the record directory is flushed.
             write(scoreFile, scoreBytes);
             write(nameFile, nameBytes);
-            if (::fsync(m_pair.get()) != 0)
-                fail(errno);
         } catch (const Failure &) {
             removePair(m_place.get(), m_name.c_str());
             throw;
