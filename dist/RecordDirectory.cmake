@@ -33,7 +33,8 @@ if(no_group)
     return()
 endif()
 
-execute_process(COMMAND sh "${valtrino_postinst}" configure RESULT_VARIABLE failed)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env "VALTRINO_INSTALLED_HELPER=${valtrino_helper}"
+    sh "${valtrino_postinst}" configure RESULT_VARIABLE failed)
 if(failed)
     message(WARNING "Setting up ${VALTRINO_RECORD_DIR} failed. ${how_to}")
 else()
