@@ -69,4 +69,19 @@ double leadingValue(std::u16string_view text)
     return leading(text);
 }
 
+std::optional<std::uint64_t> plainNumber(std::string_view text, std::size_t maxDigits, std::uint64_t limit)
+{
+    if (text.empty() || text.size() > maxDigits || (text.size() > 1 && text.front() == '0'))
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + std::uint64_t(c - '0');
+    }
+    if (value > limit)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace core

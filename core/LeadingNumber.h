@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace core {
@@ -13,5 +15,10 @@ namespace core {
 // gives the same value whether it is read as bytes or as decoded text.
 double leadingValue(std::string_view bytes);
 double leadingValue(std::u16string_view text);
+
+// The whole text as a number written plainly, as the game and its helper
+// write them: decimal digits alone, no leading zero, at most maxDigits
+// (up to 18) and at most limit. Anything else gives nothing.
+std::optional<std::uint64_t> plainNumber(std::string_view text, std::size_t maxDigits, std::uint64_t limit);
 
 } // namespace core

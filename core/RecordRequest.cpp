@@ -1,43 +1,8 @@
 #include "RecordRequest.h"
 
+#include "LeadingNumber.h"
+
 namespace core {
-
-namespace {
-
-// "0" or 1..32767 without sign, blanks or leading zeros: the caption of the
-// game's right-answer count.
-std::optional<int> scoreValue(std::string_view text)
-{
-    if (text.empty() || text.size() > 5 || (text.size() > 1 && text.front() == '0'))
-        return std::nullopt;
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value > 32767)
-        return std::nullopt;
-    return value;
-}
-
-// A length of the answer's first line: plain digits, at most readLimit.
-std::optional<std::size_t> lengthOf(std::string_view text)
-{
-    if (text.empty() || text.size() > 6 || (text.size() > 1 && text.front() == '0'))
-        return std::nullopt;
-    std::size_t length = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        length = length * 10 + std::size_t(c - '0');
-    }
-    if (length > readLimit)
-        return std::nullopt;
-    return length;
-}
-
-} // namespace
 
 std::optional<Request> parseRequest(std::string_view bytes, std::string &why)
 {
@@ -63,7 +28,8 @@ std::optional<Request> parseRequest(std::string_view bytes, std::string &why)
     request.kind = Request::Record;
     request.score = rest.substr(0, end);
     request.name = rest.substr(end + 1);
-    const std::optional<int> value = scoreValue(request.score);
+    // The caption of the game's right-answer count.
+    const std::optional<std::uint64_t> value = plainNumber(request.score, 5, 32767);
     if (!value) {
         why = "score is not 0 to 32767 as the game writes it";
         return std::nullopt;
@@ -72,7 +38,7 @@ std::optional<Request> parseRequest(std::string_view bytes, std::string &why)
         why = "name longer than the game can type";
         return std::nullopt;
     }
-    request.value = *value;
+    request.value = int(*value);
     return request;
 }
 
@@ -87,8 +53,8 @@ std::optional<Pair> parseAnswer(std::string_view bytes)
     const std::size_t end = bytes.find('\n');
     if (blank == std::string_view::npos || end == std::string_view::npos || blank > end)
         return std::nullopt;
-    const std::optional<std::size_t> score = lengthOf(bytes.substr(0, blank));
-    const std::optional<std::size_t> name = lengthOf(bytes.substr(blank + 1, end - blank - 1));
+    const std::optional<std::uint64_t> score = plainNumber(bytes.substr(0, blank), 6, readLimit);
+    const std::optional<std::uint64_t> name = plainNumber(bytes.substr(blank + 1, end - blank - 1), 6, readLimit);
     const std::string_view rest = bytes.substr(end + 1);
     if (!score || !name || rest.size() != *score + *name)
         return std::nullopt;

@@ -71,16 +71,7 @@ std::optional<Generation> generationOf(std::string_view entry)
     const std::string_view prefix = generationPrefix;
     if (!entry.starts_with(prefix))
         return std::nullopt;
-    const std::string_view digits = entry.substr(prefix.size());
-    if (digits.empty() || digits.size() > 18 || (digits.size() > 1 && digits.front() == '0'))
-        return std::nullopt;
-    Generation generation = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        generation = generation * 10 + Generation(c - '0');
-    }
-    return generation;
+    return plainNumber(entry.substr(prefix.size()), 18, UINT64_MAX);
 }
 
 // The six letters or digits of a staged pair's name.
