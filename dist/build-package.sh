@@ -34,4 +34,6 @@ export CXXFLAGS LDFLAGS
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DBUILD_TESTING=OFF -DVALTRINO_REPRODUCIBLE=ON "$@"
 cmake --build "$build" -j "${VALTRINO_JOBS:-2}"
-(cd "$build" && cpack -G DEB)
+# libarchive reads the staged files' names through the locale: under C, a
+# build directory such as ~/Attività could not be packed.
+(cd "$build" && LC_ALL=C.UTF-8 cpack -G DEB)
