@@ -13,11 +13,8 @@ source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$1
 shift
 
-# The same source gives the same package, byte for byte: every time stored
-# (the resources' and the archive's) is the commit's, or without git the
-# last changelog entry's; the build paths are mapped by VALTRINO_REPRODUCIBLE
-# rather than by dpkg's flag, which maps the current directory only, and none
-# with a blank in it.
+# Every time stored in the package (rcc's, the archive's) is the commit's,
+# or without git the last changelog entry's: rebuilt, it is the same bytes.
 if [[ -n ${SOURCE_DATE_EPOCH:-} ]]; then
     : # chosen by the caller, as dpkg-buildpackage does
 elif [[ -e $source_dir/.git ]] && command -v git >/dev/null; then
@@ -26,6 +23,8 @@ else
     SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source_dir/dist/debian/changelog" -STimestamp)
 fi
 export SOURCE_DATE_EPOCH
+# VALTRINO_REPRODUCIBLE maps the source and build paths; dpkg's own map
+# covers only the current directory, and none with a blank in it.
 export DEB_BUILD_MAINT_OPTIONS="hardening=+all reproducible=-fixfilepath,-fixdebugpath"
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
