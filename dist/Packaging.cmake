@@ -27,8 +27,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # real install and leave the real record directory alone.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
-# CPack's staged install makes its directories with these, not the umask's.
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 
 if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
     message(STATUS "The Debian package will install under ${CMAKE_INSTALL_PREFIX}; "

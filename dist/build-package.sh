@@ -13,6 +13,9 @@ source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$1
 shift
 
+# The staged install makes its directories through the umask, whatever
+# CMake is told; as dpkg-buildpackage does, 022 gives them 755.
+umask 022
 # Every time stored in the package (rcc's, the archive's) is the commit's,
 # or without git the last changelog entry's: rebuilt, it is the same bytes.
 if [[ -n ${SOURCE_DATE_EPOCH:-} ]]; then
