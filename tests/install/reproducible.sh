@@ -12,7 +12,7 @@ if (($# != 1)); then
 fi
 source_dir=$(cd "$1" && pwd)
 skip() { echo "SKIPPED: $*"; exit 77; }
-for tool in git cmake ninja cpack dpkg-buildflags dpkg-deb dpkg-shlibdeps cmp; do
+for tool in git cmake ninja cpack dpkg-buildflags dpkg-deb dpkg-shlibdeps cmp ar; do
     command -v "$tool" >/dev/null || skip "missing $tool: run scripts/setup.sh"
 done
 git -c safe.directory="$source_dir" -C "$source_dir" rev-parse --verify -q HEAD >/dev/null \
@@ -36,12 +36,13 @@ other_locale=C
 locale -a 2>/dev/null | grep -qix 'it_IT.utf-\?8' && other_locale=it_IT.UTF-8
 
 # Side by side: one package build takes about a minute on two cores, and the
-# two then also finish at different times.
+# two then also finish at different times. Each takes its time from its
+# clone's commit.
 say "building in $first and in '$second'"
-(umask 022 && clone "$first" && cd "$first" && env -u LC_ALL LANG=C.UTF-8 TZ=UTC VALTRINO_JOBS=2 \
+(umask 022 && clone "$first" && cd "$first" && env -u SOURCE_DATE_EPOCH -u LC_ALL LANG=C.UTF-8 TZ=UTC VALTRINO_JOBS=2 \
     bash dist/build-package.sh "$first_build") >"$work/first.log" 2>&1 &
 first_pid=$!
-(umask 077 && clone "$second" && cd "$work" && env LANG="$other_locale" LC_ALL="$other_locale" TZ=XYZ-14 \
+(umask 077 && clone "$second" && cd "$work" && env -u SOURCE_DATE_EPOCH LANG="$other_locale" LC_ALL="$other_locale" TZ=XYZ-14 \
     VALTRINO_JOBS=1 bash "$second/dist/build-package.sh" "$second_build") >"$work/second.log" 2>&1 &
 second_pid=$!
 failed=""
@@ -71,8 +72,14 @@ done
 for member in "$work"/ar-a/*; do
     cmp -s "$member" "$work/ar-b/$(basename "$member")" || echo "differs: the archive member $(basename "$member")" >&2
 done
-diff -rq "$work/unpacked-a" "$work/unpacked-b" | sed "s|$work/unpacked-[ab]||g" >&2 || true
+diff -rq "$work/unpacked-a" "$work/unpacked-b" \
+    | sed -E "s|^Files $work/unpacked-a(/.*) and .* differ\$|differs: \1|; s|$work/unpacked-||" >&2 || true
 diff "$work/listing-a" "$work/listing-b" >&2 || true
+# Before stripping, and the pictures drawn for the resources.
+for file in app/valtrino records/valtrino-record; do
+    cmp -s "$first_build/$file" "$second_build/$file" || echo "differs in the build trees: $file" >&2
+done
+diff -rq "$first_build/assets/pictures" "$second_build/assets/pictures" >&2 || true
 if command -v diffoscope >/dev/null; then
     diffoscope --text - --max-report-size 200000 "$a" "$b" >&2 || true
 fi
