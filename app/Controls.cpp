@@ -245,15 +245,6 @@ QString AnswerBox::filtered(const QString &character)
     return keyAscii == typed ? character : runtime::Chr(keyAscii);
 }
 
-QPushButton *enabledDefaultButton(const QWidget *window)
-{
-    for (QPushButton *button : window->findChildren<QPushButton *>()) {
-        if (button->isDefault() && button->isEnabled() && button->isVisible())
-            return button;
-    }
-    return nullptr;
-}
-
 bool isEnterKey(const QKeyEvent *event)
 {
     return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
@@ -267,7 +258,7 @@ void AnswerBox::keyPressEvent(QKeyEvent *event)
     // disabled must not type an N. And once the answer is scored, Enter
     // goes on to the next question rather than score it again.
     if ((event->modifiers() & (Qt::AltModifier | Qt::MetaModifier))
-        || (isEnterKey(event) && enabledDefaultButton(window()))) {
+        || (isEnterKey(event) && leavesEnter && leavesEnter())) {
         event->ignore();
         return;
     }

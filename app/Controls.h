@@ -70,16 +70,12 @@ public:
     explicit NumeralBox(QWidget *parent = nullptr);
 };
 
-// The window's default button while it can be pressed, or nullptr. As in a
-// dialogue, Enter that no control takes for itself presses it.
-QPushButton *enabledDefaultButton(const QWidget *window);
-
 // Enter or Return, not part of an Alt chord, which is a command.
 bool isEnterKey(const QKeyEvent *event);
 
 // The answer box: every typed character goes through keyPress before the
 // box takes it; keyPress may replace it, or swallow it by setting 0. Enter
-// is left to the window's default button while that is enabled.
+// is left to the window while leavesEnter says so.
 //
 // Its caret stops blinking, and stays shown, once the player has typed
 // nothing for a while, as GTK's does: each blink repaints the box, and a
@@ -92,6 +88,8 @@ public:
     ~AnswerBox() override;
 
     std::function<void(runtime::Int16 &keyAscii)> keyPress;
+    // Asked at each Enter: true while Enter is the window's, not the answer's.
+    std::function<bool()> leavesEnter;
 
     static constexpr std::chrono::milliseconds defaultCaretRestDelay{10000};
     void setCaretRestDelay(std::chrono::milliseconds delay) { m_caretRest.setInterval(delay); }

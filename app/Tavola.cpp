@@ -81,6 +81,7 @@ void Tavola::Unload()
         setMenuWidget(nullptr);
     }
     m_surface = nullptr;
+    m_defaultButton = nullptr;
 }
 
 int Tavola::WindowState() const
@@ -120,6 +121,7 @@ void Tavola::connectHandlers()
 {
     connect(Timer1, &QTimer::timeout, this, &Tavola::Timer1_Timer);
     txtAnswer->keyPress = [this](Int16 &KeyAscii) { txtAnswer_KeyPress(KeyAscii); };
+    txtAnswer->leavesEnter = [this] { return enabledDefaultButton() != nullptr; };
     connect(cmdNext, &QPushButton::clicked, this, &Tavola::cmdNext_Click);
     connect(cmdExit1, &QPushButton::clicked, this, &Tavola::cmdExit1_Click);
     connect(Next, &QAction::triggered, this, &Tavola::Next_Click);
@@ -132,10 +134,17 @@ void Tavola::changeEvent(QEvent *event)
         Form_Resize();
 }
 
+QPushButton *Tavola::enabledDefaultButton() const
+{
+    if (m_defaultButton && m_defaultButton->isEnabled() && m_defaultButton->isVisible())
+        return m_defaultButton;
+    return nullptr;
+}
+
 void Tavola::keyPressEvent(QKeyEvent *event)
 {
     if (isEnterKey(event)) {
-        if (QPushButton *button = enabledDefaultButton(this)) {
+        if (QPushButton *button = enabledDefaultButton()) {
             button->click();
             return;
         }

@@ -71,6 +71,8 @@ private:
     void connectHandlers();
     void StartCountdown();
     QString clockText() const;
+    // The window's default button while it can be pressed, or nullptr.
+    QPushButton *enabledDefaultButton() const;
 
     // Every dialogue of the game goes through these, so that a tick knows
     // when one is open.
@@ -84,6 +86,10 @@ private:
     int m_dialoguesOpen = 0;
 
     Surface *m_surface = nullptr;
+    // Enter that no control takes for itself presses it while it is enabled,
+    // wherever the focus is. The window holds it, not Qt's default flag:
+    // outside a dialogue that flag leaves a button with the focus.
+    QPushButton *m_defaultButton = nullptr;
 
     // Controls, in the order of the definition.
     QLineEdit *Text2 = nullptr;

@@ -38,7 +38,7 @@ enum Setting : unsigned {
     // A label's accessible name is then more than its fixed subject.
     NamedWithCaption = 1 << 10,
     NamedByCaption = 1 << 11,
-    // Pressed by Enter wherever the focus is, while enabled.
+    // While enabled, pressed by Enter wherever the focus is but on a button.
     DefaultButton = 1 << 12,
 };
 
@@ -306,8 +306,6 @@ QWidget *createControl(const ControlDefinition &definition, QWidget *surface)
         widget->setFocusPolicy(Qt::NoFocus);
     if (definition.settings & Disabled)
         widget->setEnabled(false);
-    if (definition.settings & DefaultButton)
-        static_cast<QPushButton *>(widget)->setDefault(true);
     if (definition.settings & Hidden)
         widget->hide();
     return widget;
@@ -352,6 +350,8 @@ void Tavola::createControls()
         QWidget *widget = createControl(definition, m_surface);
         if (widget && isWindowed(definition.kind))
             focusable.emplace_back(&definition, widget);
+        if (definition.settings & DefaultButton)
+            m_defaultButton = static_cast<QPushButton *>(widget);
     }
     // Windowed controls lie above every label and the image, in table order.
     for (const auto &[definition, widget] : focusable)

@@ -7,8 +7,9 @@ packages=(
     build-essential g++ cmake ninja-build
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
     fonts-liberation fonts-lato
-    # Only for the tests: a headless X server, keystrokes, screenshots.
-    xvfb xauth xdotool x11-utils imagemagick
+    # Only for the tests: a headless X server, its window manager,
+    # keystrokes, screenshots.
+    xvfb xauth openbox xdotool x11-utils imagemagick
     # Only for the test played by ear: the screen reader and its buses.
     orca at-spi2-core dbus-daemon dbus-bin procps
     # Only for the tests of the installed files and of the Debian package.

@@ -254,6 +254,7 @@ void PlayingTest::answerIsComparedAsExactText()
     GameFixture game;
     game.services.randoms << 0.27f;
     Tavola &tavola = game.start();
+    QVERIFY(QTest::qWaitForWindowActive(&tavola));
     QTest::keyClicks(game.control("txtAnswer"), typed);
     QTest::keyClick(game.control("txtAnswer"), Qt::Key_Enter);
 
@@ -273,7 +274,7 @@ void PlayingTest::emptyAnswerIsWrongAndBeeps()
 {
     GameFixture game;
     game.services.randoms << 0.27f;
-    game.start();
+    QVERIFY(QTest::qWaitForWindowActive(&game.start()));
     QTest::keyClick(game.control("txtAnswer"), Qt::Key_Return);
     QCOMPARE(game.caption("lblMessage"), QStringLiteral("Sbagliato!! 27"));
     QCOMPARE(game.services.beeps, 1);
@@ -301,30 +302,52 @@ void PlayingTest::countersAddUp()
 
 void PlayingTest::enterAfterTheAnswerPosesTheNextQuestionWhereverTheFocusIs_data()
 {
-    QTest::addColumn<QString>("focus"); // where the player moved after the answer
-    QTest::newRow("back in the answer box") << "txtAnswer";
-    QTest::newRow("on the numeral") << "Text2";
-    QTest::newRow("on the stopwatch box") << "Picture1";
+    // After the verdict the focus is on cmdNext; the player moves it with
+    // these keys, then clicks this control.
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("clicked");
+    QTest::addColumn<QString>("focus"); // where Enter finds it
+    const int tab = Qt::Key_Tab, back = Qt::Key_Backtab;
+    QTest::newRow("Tab back into the answer box") << QList<int>{tab} << "" << "txtAnswer";
+    QTest::newRow("Shift+Tab back into the answer box") << QList<int>{tab, tab, back} << "" << "txtAnswer";
+    QTest::newRow("a click into the answer box") << QList<int>{} << "txtAnswer" << "txtAnswer";
+    QTest::newRow("a click on the numeral") << QList<int>{} << "Text2" << "Text2";
+    QTest::newRow("Shift+Tab round to the picture box") << QList<int>{back, back} << "" << "Picture2";
+    // A focused button takes Enter itself: Command1 does nothing.
+    QTest::newRow("Tab on to Command1") << QList<int>{tab, tab} << "" << "Command1";
 }
 
 // Once an answer is scored, Enter presses the enabled next-question button
-// and never scores the same answer again.
+// and never scores the same answer again. The window is active, as the
+// player's is: only then does Qt move the focus with its events.
 void PlayingTest::enterAfterTheAnswerPosesTheNextQuestionWhereverTheFocusIs()
 {
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, clicked);
     QFETCH(QString, focus);
     GameFixture game;
     game.services.randoms << 0.27f << 0.5f << 0.5f << 0.43f;
-    Tavola &tavola = game.start();
+    QVERIFY(QTest::qWaitForWindowActive(&game.start()));
     QTest::keyClicks(game.control("txtAnswer"), QStringLiteral("27"));
     QTest::keyClick(game.control("txtAnswer"), Qt::Key_Return);
-    QWidget *focused = game.control(qPrintable(focus));
-    focused->setFocus();
-    QTest::keyClick(focused, Qt::Key_Return);
+    for (const int key : keys)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
+                        key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+    if (!clicked.isEmpty())
+        QTest::mouseClick(game.control(qPrintable(clicked)), Qt::LeftButton);
+    QVERIFY(QApplication::focusWidget());
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
 
     QCOMPARE(game.caption("lblScore"), QStringLiteral("1"));
     QCOMPARE(game.caption("lblScore2"), QStringLiteral("1"));
-    QCOMPARE(tavola.state().expectedAnswer, QStringLiteral("43"));
+    if (focus == u"Command1") {
+        QCOMPARE(game.tavola->state().expectedAnswer, QStringLiteral("27"));
+        return;
+    }
+    QCOMPARE(game.tavola->state().expectedAnswer, QStringLiteral("43"));
     QVERIFY(!game.control("cmdNext")->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), game.control("txtAnswer"));
     // With the button disabled again, Enter is the answer's once more.
     QTest::keyClicks(game.control("txtAnswer"), QStringLiteral("43"));
     QTest::keyClick(game.control("txtAnswer"), Qt::Key_Return);

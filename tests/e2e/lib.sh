@@ -18,6 +18,7 @@ rm -f "$failure_shot"
 step="starting the X server"
 game_pid=""
 xvfb_pid=""
+wm_pid=""
 run=0
 # Each dialogue is a window of its own; one seen before must not count as
 # the next, so their ids are remembered.
@@ -25,6 +26,7 @@ seen_dialogs=" "
 
 cleanup() {
     [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null
+    [[ -n $wm_pid ]] && kill "$wm_pid" 2>/dev/null
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$work"
@@ -70,7 +72,7 @@ within() {
     done
 }
 
-# --- A private X server on a free display, without a window manager. ------
+# --- A private X server on a free display; a window manager on request. ---
 display_known() { [[ -s $work/display ]] || { kill -0 "$xvfb_pid" 2>/dev/null || return 2; return 1; }; }
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "${screen:-1024x768x24}" \
     3>"$work/display" 2>"$work/xvfb.log" &
@@ -86,6 +88,22 @@ export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
 unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_FONT_DPI
+
+# start_window_manager: openbox, with its default settings, as a player's
+# desktop has a window manager. It activates the window it gives the focus
+# to; only in an active window does Qt send focus events, which move the
+# focus within the window as a player sees it.
+start_window_manager() {
+    command -v openbox >/dev/null || fail "missing openbox: run scripts/setup.sh"
+    step="starting the window manager"
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    wm_pid=$!
+    within 10 managing || { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+}
+managing() {
+    kill -0 "$wm_pid" 2>/dev/null || return 2
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+}
 
 # --- Windows, keys and the game process. -----------------------------------
 game_alive() {

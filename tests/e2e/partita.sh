@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Plays short games against the real program on a private X server, typing
-# as a player would, and checks the record files byte for byte.
+# as a player would, and checks the record files byte for byte; then starts
+# it with no display to open.
 # Usage: partita.sh GAME RECORD_DIR CLOSER ARTIFACT_DIR
 #   RECORD_DIR  the directory the game was built to keep its records in;
 #               its punt.txt and nom.txt are deleted first.
@@ -51,6 +52,25 @@ quit_game() {
     key alt+x
     dialog "Ciao a presto..."
     key Return
+}
+
+# click_answer_box: a click into the answer box, below the menu bar.
+click_answer_box() {
+    xdotool mousemove --window "$main" 540 85 click 1
+}
+
+# refused_without_display MESSAGE [VARIABLE=VALUE...]: the game, started
+# with no display it can open, says MESSAGE on standard error, nothing else,
+# and ends with status 1. The caller checks that no record was touched.
+refused_without_display() {
+    local expected=$1 status=0
+    shift
+    step="starting the game without a display${*:+ ($*)}"
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_SESSION_TYPE "$@" "$game" \
+        >"$work/no-display.out" 2>"$work/no-display.err" </dev/null || status=$?
+    ((status == 1)) || fail "the game ended with status $status: $(cat "$work/no-display.err")"
+    [[ $(cat "$work/no-display.err") == "$expected" && ! -s $work/no-display.out ]] \
+        || fail "the game said: $(cat "$work/no-display.out" "$work/no-display.err")"
 }
 
 mkdir -p "$records"
@@ -104,5 +124,41 @@ await_exit
 step="checking the records after game 4"
 expect_file punt.txt '10\r\n'
 expect_file nom.txt 'Ugo\r\n'
+
+# --- 5. Enter after a scored answer poses the next question, once the ------
+# focus is back in the answer box by Tab or by a click: the answer counts once.
+# From here on a window manager runs, as on a player's desktop. Not before:
+# xdotool types the ò above by remapping a key for a moment, and with a window
+# manager Qt now and then reads the keymap after the remap is undone.
+say "game 5: Enter after the answer, back in the answer box"
+start_window_manager
+rm -f "$records/punt.txt" "$records/nom.txt"
+start_to_main "Rita" 2
+answer 1 # right: the focus goes to Nuovo calcolo
+key Tab
+pose_next Return
+answer 7 # wrong
+click_answer_box
+pose_next Return
+quit_game
+dialog "Ok ho registrato il tuo record"
+key Return
+await_exit
+step="checking the records after game 5"
+expect_file punt.txt '1\r\n'
+expect_file nom.txt 'Rita\r\n'
+
+# --- 6. No display: an Italian word, and the records untouched. ------------
+say "no display"
+refused_without_display "Valtrino ha bisogno di un desktop grafico: nessuno schermo trovato."
+# A display named, with no server behind it.
+for ((free = 90; ; free++)); do
+    [[ -e /tmp/.X11-unix/X$free || -e /tmp/.X$free-lock ]] || break
+done
+refused_without_display "Valtrino ha bisogno di un desktop grafico: lo schermo :$free non risponde." DISPLAY=":$free"
+step="checking the records after the starts without a display"
+expect_file punt.txt '1\r\n'
+expect_file nom.txt 'Rita\r\n'
+[[ ! -e $XDG_DATA_HOME/valtrino ]] || fail "the game made $XDG_DATA_HOME/valtrino"
 
 say "all games played as expected"
