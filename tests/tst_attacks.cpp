@@ -7,22 +7,19 @@
 //   ATTACK_LOG     a datagram socket path to listen on for its log, if free
 //   ATTACK_PUPILS  "pupil1:pupil2", two ordinary accounts
 
+#include "SystemLog.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
 #include <QRandomGenerator>
 #include <QTest>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,39 +52,16 @@ const QString directory = QString::fromLocal8Bit(qgetenv("ATTACK_DIR"));
 // An administrator's copies beside the record, named like the game's files.
 const QStringList rootsFiles{"nom.txt.2024ab", "punt.txt.backup"};
 
-// In a child: become the pupil, nothing more.
-void become(const Pupil &p)
+// A child that becomes the pupil and runs body, which does not return.
+template<typename Body>
+pid_t asPupil(const Pupil &p, Body body)
 {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(p.gid) != 0 || ::setuid(p.uid) != 0)
-        ::_exit(120);
-}
-
-// The helper started as the pupil, with the request on its input; its
-// output, if wanted, comes through *output.
-pid_t start(const Pupil &p, const QByteArray &request, int *output = nullptr)
-{
-    int in[2], out[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0)
-        return -1;
-    ::write(in[1], request.constData(), size_t(request.size()));
-    ::close(in[1]);
     const pid_t child = ::fork();
     if (child == 0) {
-        become(p);
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::close_range(3, ~0U, 0);
-        char *const arguments[] = {const_cast<char *>(helper.constData()), nullptr};
-        char *const environment[] = {nullptr};
-        ::execve(helper.constData(), arguments, environment);
-        ::_exit(127);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(p.gid) != 0 || ::setuid(p.uid) != 0)
+            ::_exit(120);
+        body();
     }
-    ::close(in[0]);
-    ::close(out[1]);
-    if (output)
-        *output = out[0];
-    else
-        ::close(out[0]);
     return child;
 }
 
@@ -98,13 +72,43 @@ int finish(pid_t child)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int store(const Pupil &p, int score)
+// The helper started as the pupil, with the request on its input; its
+// output, if wanted, comes through *output.
+pid_t start(const Pupil &p, const QByteArray &request, int *output = nullptr)
 {
-    return finish(start(p, "record\n" + QByteArray::number(score) + "\n" + p.name + QByteArray::number(score)));
+    int in[2], out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0)
+        return -1;
+    (void)!::write(in[1], request.constData(), size_t(request.size()));
+    ::close(in[1]);
+    const pid_t child = asPupil(p, [&] {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::close_range(3, ~0U, 0);
+        char *const arguments[] = {const_cast<char *>(helper.constData()), nullptr};
+        char *const environment[] = {nullptr};
+        ::execve(helper.constData(), arguments, environment);
+        ::_exit(127);
+    });
+    ::close(in[0]);
+    ::close(out[1]);
+    if (output)
+        *output = out[0];
+    else
+        ::close(out[0]);
+    return child;
 }
 
-// What the pupil's start-up reads: the helper's status and answer.
-QPair<int, QByteArray> read(const Pupil &p)
+// A record of the pupil's, named "pupilN<score>" so that a torn pair shows.
+int store(const Pupil &p, int score)
+{
+    const QByteArray value = QByteArray::number(score);
+    return finish(start(p, "record\n" + value + "\n" + p.name + value));
+}
+
+// The score that the pupil's start-up reads, when its pair is whole; -1
+// for a torn pair, -2 when the read failed.
+int recordRead(const Pupil &p)
 {
     int output = -1;
     const pid_t child = start(p, "read\n", &output);
@@ -113,59 +117,16 @@ QPair<int, QByteArray> read(const Pupil &p)
     for (ssize_t n; (n = ::read(output, buffer, sizeof buffer)) > 0;)
         answer.append(buffer, n);
     ::close(output);
-    return {finish(child), answer};
-}
-
-// The score in an answer whose pair is whole: "pupilN<score>" beside its
-// score, or the empty pair. -1 for anything else.
-int wholeScore(const QByteArray &answer)
-{
+    if (finish(child) != 0)
+        return -2;
     if (answer == "0 0\n")
         return 0;
-    const int end = answer.indexOf('\n');
-    const QList<QByteArray> lengths = answer.left(end).split(' ');
-    const QByteArray rest = answer.mid(end + 1);
-    if (lengths.size() != 2)
-        return -1;
-    const QByteArray score = rest.left(lengths[0].toInt()), name = rest.mid(lengths[0].toInt());
+    const qsizetype end = answer.indexOf('\n');
+    const int scoreSize = answer.left(end).split(' ').value(0).toInt();
+    const QByteArray score = answer.mid(end + 1, scoreSize), name = answer.mid(end + 1 + scoreSize);
     bool number = false;
     const int value = score.chopped(2).toInt(&number);
-    if (!number || !name.endsWith(QByteArray::number(value) + "\r\n"))
-        return -1;
-    return value;
-}
-
-// As the pupil, in a child: 0 when the call succeeded.
-template<typename Attack>
-int asPupil(const Pupil &p, Attack attack)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        become(p);
-        ::_exit(attack() ? 0 : 1);
-    }
-    return finish(child);
-}
-
-QStringList everythingInside()
-{
-    QStringList paths{directory};
-    QDirIterator it(directory, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
-    return paths;
-}
-
-// The helper's own entries after its writes settled: one pair, no unnamed one.
-QStringList helpersEntries()
-{
-    QStringList left = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    for (const QString &file : rootsFiles)
-        left.removeOne(file);
-    if (left.removeOne(QStringLiteral("staging")) && !QDir(directory + "/staging").isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot))
-        left << QStringLiteral("staging/*");
-    return left;
+    return number && name.endsWith(QByteArray::number(value) + "\r\n") ? value : -1;
 }
 
 } // namespace
@@ -250,39 +211,40 @@ void AttacksTest::pupilReachesNoFileOfTheRecord()
 {
     QFETCH(int, attack);
     QCOMPARE(store(m_attacker, 12), 0);
-    const QStringList paths = everythingInside();
+    QStringList paths{directory};
+    for (QDirIterator it(directory, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        paths << it.next();
     QVERIFY(paths.size() >= 4); // the directory, a pair and its two files
+    const QByteArray link = QFile::encodeName(QDir::tempPath() + "/valtrino-attack-link");
     for (const QString &path : paths) {
         const QByteArray native = QFile::encodeName(path);
-        const QByteArray link = QFile::encodeName(QDir::tempPath() + "/valtrino-attack-link");
         ::unlink(link.constData());
-        const int result = asPupil(m_attacker, [&] {
-            switch (attack) {
-            case 0: {
-                const int fd = ::open(native.constData(), O_WRONLY | O_TRUNC);
-                return fd >= 0 && ::write(fd, "99999\r\n", 7) == 7;
+        const int status = finish(asPupil(m_attacker, [&] {
+            const char *file = native.constData();
+            bool done = false;
+            if (attack == 0) {
+                const int fd = ::open(file, O_WRONLY | O_TRUNC);
+                done = fd >= 0 && ::write(fd, "99999\r\n", 7) == 7;
+            } else if (attack == 1) {
+                done = ::truncate(file, 0) == 0;
+            } else if (attack == 2) {
+                done = ::chmod(file, 0) == 0;
+            } else if (attack == 3) {
+                done = ::link(file, link.constData()) == 0;
+            } else if (attack == 4) {
+                const int fd = ::open(file, O_RDONLY);
+                done = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            } else {
+                done = ::open((native + "/punt.txt.x").constData(), O_WRONLY | O_CREAT | O_EXCL, 0666) >= 0;
             }
-            case 1:
-                return ::truncate(native.constData(), 0) == 0;
-            case 2:
-                return ::chmod(native.constData(), 0) == 0;
-            case 3:
-                return ::link(native.constData(), link.constData()) == 0;
-            case 4: {
-                const int fd = ::open(native.constData(), O_RDONLY);
-                return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            }
-            default:
-                return ::open((native + "/punt.txt.x").constData(), O_WRONLY | O_CREAT | O_EXCL, 0666) >= 0;
-            }
-        });
+            ::_exit(done ? 0 : 1);
+        }));
         ::unlink(link.constData());
-        QVERIFY2(result != 0, qPrintable(path));
+        QVERIFY2(status == 1, qPrintable(path));
     }
-    const auto [status, answer] = read(m_player);
-    QCOMPARE(status, 0);
-    const QByteArray name = m_attacker.name + "12\r\n";
-    QCOMPARE(answer, "4 " + QByteArray::number(name.size()) + "\n12\r\n" + name);
+    QCOMPARE(recordRead(m_player), 12);
 }
 
 // pupil1 stops their own writer at many instants and leaves it stopped:
@@ -294,28 +256,25 @@ void AttacksTest::stoppedWriterDelaysNobody()
     using Clock = std::chrono::steady_clock;
     const auto whole = writeTime();
     for (int round = 0; round < 60; ++round) {
-        const int best = wholeScore(read(m_player).second);
-        const int claimed = round % 2 ? best + 1000 : best + 1;
+        const int claimed = recordRead(m_player) + (round % 2 ? 1000 : 1);
         const pid_t attacker = start(m_attacker, "record\n" + QByteArray::number(claimed) + "\n" + m_attacker.name
                                                      + QByteArray::number(claimed));
         // Spread over the writer's whole life.
         std::this_thread::sleep_for(whole * round / 50);
         ::kill(attacker, SIGSTOP);
-        const int before = wholeScore(read(m_player).second);
+        const int before = recordRead(m_player);
         const auto begun = Clock::now();
         QCOMPARE(store(m_player, before + 2), 0);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
         QVERIFY2(took < 1000, qPrintable(QStringLiteral("round %1: %2 ms").arg(round).arg(took)));
         // A second record, so that the next pair's name is free again.
         QCOMPARE(store(m_player, before + 4), 0);
-        QCOMPARE(wholeScore(read(m_player).second), before + 4);
         ::kill(attacker, SIGCONT);
-        const int status = finish(attacker);
-        const int after = wholeScore(read(m_player).second);
-        QVERIFY2(after >= before + 4, qPrintable(QStringLiteral("round %1: %2").arg(round).arg(after)));
-        if (status == 0)
-            QVERIFY2(after >= claimed, qPrintable(QStringLiteral("round %1: stored %2, record %3")
-                                                      .arg(round).arg(claimed).arg(after)));
+        const bool stored = finish(attacker) == 0;
+        const int after = recordRead(m_player);
+        QVERIFY2(after >= before + 4 && (!stored || after >= claimed),
+                 qPrintable(QStringLiteral("round %1: record %2, claimed %3 %4")
+                                .arg(round).arg(after).arg(claimed).arg(stored ? "and stored" : "")));
     }
 }
 
@@ -325,23 +284,25 @@ void AttacksTest::killedWritersTearNothing()
 {
     const auto whole = writeTime();
     int best = 5;
-    int stored = 0;
+    int finished = 0;
     for (int round = 0; round < 200; ++round) {
-        const int score = 6 + round;
-        const pid_t attacker = start(m_attacker, "record\n" + QByteArray::number(score) + "\n" + m_attacker.name
-                                                     + QByteArray::number(score));
+        const pid_t attacker = start(m_attacker, "record\n" + QByteArray::number(6 + round) + "\n"
+                                                     + m_attacker.name + QByteArray::number(6 + round));
         std::this_thread::sleep_for(
             std::chrono::microseconds(QRandomGenerator::global()->bounded(qint64(whole.count() * 12 / 10) + 1)));
         ::kill(attacker, SIGKILL);
-        stored += finish(attacker) == 0;
-        const int now = wholeScore(read(m_player).second);
+        finished += finish(attacker) == 0;
+        const int now = recordRead(m_player);
         QVERIFY2(now >= best, qPrintable(QStringLiteral("round %1: %2 after %3").arg(round).arg(now).arg(best)));
         best = now;
     }
-    qInfo("one write %lld us; %d of 200 writers finished before their kill; record %d", qint64(whole.count()), stored,
-          best);
+    qInfo("one write %lld us; %d of 200 writers finished before their kill; record %d", qint64(whole.count()),
+          finished, best);
     QCOMPARE(store(m_player, 1000), 0);
-    const QStringList left = helpersEntries();
+    QStringList left = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString &file : rootsFiles + QStringList{"staging"})
+        QVERIFY(left.removeOne(file));
+    QCOMPARE(QDir(directory + "/staging").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(left.size(), 1);
     QVERIFY(left.first().startsWith(u"record."));
     QCOMPARE(QDir(directory + u'/' + left.first()).entryList(QDir::Files), (QStringList{"nom.txt", "punt.txt"}));
@@ -352,25 +313,14 @@ void AttacksTest::logNamesTheAccount()
     const QByteArray path = qgetenv("ATTACK_LOG");
     if (path.isEmpty())
         QSKIP("no log socket to listen on");
-    ::unlink(path.constData());
-    const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-    QCOMPARE(::bind(log, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    ::chmod(path.constData(), 0666);
+    SystemLog log(path);
+    QVERIFY(log.isBound());
     QCOMPARE(store(m_attacker, 7), 0);
     QCOMPARE(store(m_player, 3), 1); // not higher: nothing to log
-    timeval wait{2, 0};
-    ::setsockopt(log, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    char line[512] = {};
-    const ssize_t n = ::recv(log, line, sizeof line - 1, 0);
-    ::close(log);
-    ::unlink(path.constData());
-    QVERIFY(n > 0);
-    QVERIFY2(QByteArray(line).endsWith("]: record 7 by " + m_attacker.name + " (uid "
-                                       + QByteArray::number(m_attacker.uid) + ")"),
-             line);
+    const QByteArray line = log.next(2000);
+    QVERIFY2(line.endsWith("]: record 7 by " + m_attacker.name + " (uid " + QByteArray::number(m_attacker.uid) + ")"),
+             line.constData());
+    QCOMPARE(log.next(100), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(AttacksTest)
