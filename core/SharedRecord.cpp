@@ -257,7 +257,8 @@ private:
             fail(errno);
         }
         struct stat opened, named;
-        if (::fstat(pair.get(), &opened) != 0 || ::fstatat(m_place.get(), m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
+        if (::fstat(pair.get(), &opened) != 0
+            || ::fstatat(m_place.get(), m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
             || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev)
             return;
         m_pair = std::move(pair);

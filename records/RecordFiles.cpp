@@ -257,8 +257,7 @@ bool storeRecord(const Location &location, const QString &windowsDir, const QStr
         helperFailed(status);
     }
     return guarded([&] {
-        return core::storeRecord(core::Directory(nativePath(windowsDir)), bytesOf(score), bytesOf(name),
-                                       current)
+        return core::storeRecord(core::Directory(nativePath(windowsDir)), bytesOf(score), bytesOf(name), current)
             == core::Outcome::Stored;
     });
 }
@@ -318,8 +317,8 @@ int runHelper(const QString &helper, const QByteArray &request, QByteArray *answ
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(helperTimeoutMs);
     const auto left = [&] {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        return int(std::max<long long>(0, ms.count()));
+        using namespace std::chrono;
+        return int(std::max<long long>(0, duration_cast<milliseconds>(deadline - steady_clock::now()).count()));
     };
     bool answered = true;
     if (answer) {
