@@ -6,10 +6,11 @@
 #include <string>
 #include <string_view>
 
-// The record rules, with the C++ library and libc alone: the game uses them
-// in its own process, and the set-group-id helper uses the same code.
-// Everything works relative to the record directory held open, so no link
-// put in place of the directory or of a file is ever followed.
+// The record rules, with the C++ library and libc alone: the flat files
+// that the game writes in its own process, under a lock, and the pieces
+// that the helper's named pairs (SharedRecord.h) are built of. Everything
+// works relative to the record directory held open, so no link put in
+// place of the directory or of a file is ever followed.
 namespace core {
 
 inline constexpr char scoreFile[] = "punt.txt";
