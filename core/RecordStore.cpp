@@ -81,6 +81,28 @@ void writeAll(int fd, std::string_view bytes)
     }
 }
 
+void writeNewFile(int directory, const char *name, std::string_view bytes, mode_t mode)
+{
+    Descriptor file(::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file.fd() < 0)
+        fail(errno);
+    int error = 0;
+    try {
+        writeAll(file.fd(), bytes);
+    } catch (const Failure &failure) {
+        error = failure.systemError();
+    }
+    if (error == 0 && (::fchmod(file.fd(), mode) != 0 || ::fsync(file.fd()) != 0))
+        error = errno;
+    // Closing can report a late write failure.
+    if (file.close() != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        ::unlinkat(directory, name, 0);
+        fail(error);
+    }
+}
+
 int openFiles()
 {
     return openCount;
@@ -230,27 +252,9 @@ Replacement::Replacement(const Directory &directory, const char *name, std::stri
     m_temporary += ".new";
     if (::unlinkat(m_directory, m_temporary.c_str(), 0) != 0 && errno != ENOENT)
         fail(errno);
-    Descriptor file(
-        ::openat(m_directory, m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file.fd() < 0)
-        fail(errno);
-
     std::string bytes(line);
     bytes += "\r\n";
-    int error = 0;
-    try {
-        writeAll(file.fd(), bytes);
-    } catch (const Failure &failure) {
-        error = failure.systemError();
-    }
-    if (error == 0 && (::fchmod(file.fd(), fileMode) != 0 || ::fsync(file.fd()) != 0))
-        error = errno;
-    if (file.close() != 0 && error == 0)
-        error = errno;
-    if (error != 0) {
-        ::unlinkat(m_directory, m_temporary.c_str(), 0);
-        fail(error);
-    }
+    writeNewFile(m_directory, m_temporary.c_str(), bytes, fileMode);
 }
 
 Replacement::~Replacement()

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 // The record rules, with the C++ library and libc alone: the flat files
 // that the game writes in its own process, under a lock, and the pieces
@@ -84,6 +85,10 @@ std::string readWholeIfPresent(const Directory &directory, const char *name);
 
 // Writes all the bytes, through interrupted and short writes.
 void writeAll(int fd, std::string_view bytes);
+
+// Makes the file, which must not exist yet, with the bytes, flushed, and
+// the mode whatever the umask. On a failure the file is removed again.
+void writeNewFile(int directory, const char *name, std::string_view bytes, mode_t mode);
 
 // The file's new content, the line and CR LF, written and flushed beside
 // it as "<name>.new"; commit renames it over the file, so a link in its

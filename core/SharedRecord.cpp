@@ -200,8 +200,8 @@ public:
             // Each file is flushed before the pair is named; the names in
             // the pair's directory reach the disk with the rename, which the
             // journal keeps in order, when the record directory is flushed.
-            write(scoreFile, scoreBytes);
-            write(nameFile, nameBytes);
+            writeNewFile(m_pair.get(), scoreFile, scoreBytes, pairFileMode);
+            writeNewFile(m_pair.get(), nameFile, nameBytes, pairFileMode);
         } catch (const Failure &) {
             removePair(m_place.get(), m_name.c_str());
             throw;
@@ -262,19 +262,6 @@ private:
             || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev)
             return;
         m_pair = std::move(pair);
-    }
-
-    void write(const char *file, std::string_view bytes)
-    {
-        Fd out(::openat(m_pair.get(), file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, pairFileMode));
-        if (out.get() < 0)
-            fail(errno);
-        writeAll(out.get(), bytes);
-        if (::fchmod(out.get(), pairFileMode) != 0 || ::fsync(out.get()) != 0)
-            fail(errno);
-        // Closing can report a late write failure.
-        if (::close(out.release()) != 0)
-            fail(errno);
     }
 
     int m_directory;
