@@ -125,15 +125,20 @@ std::vector<std::string> entries(int directory)
     return names;
 }
 
-std::optional<Generation> newest(int directory)
+std::optional<Generation> newest(const std::vector<std::string> &listed)
 {
     std::optional<Generation> top;
-    for (const std::string &entry : entries(directory)) {
+    for (const std::string &entry : listed) {
         const std::optional<Generation> generation = generationOf(entry);
         if (generation && (!top || *generation > *top))
             top = generation;
     }
     return top;
+}
+
+std::optional<Generation> newest(int directory)
+{
+    return newest(entries(directory));
 }
 
 // Removes a pair's two files by their names, then its directory if that
@@ -334,11 +339,12 @@ Outcome storeShared(const Directory &directory, std::string_view score, std::str
         syncDirectory(directory);
         // Stopped long enough, this helper may have taken the name of a pair
         // that newer ones had already replaced and removed.
-        if (newest(directory.fd()) != next) {
+        const std::vector<std::string> listed = entries(directory.fd());
+        if (newest(listed) != next) {
             removePair(directory.fd(), entry.c_str());
             continue;
         }
-        for (const std::string &old : entries(directory.fd())) {
+        for (const std::string &old : listed) {
             const std::optional<Generation> generation = generationOf(old);
             if (generation && *generation < next)
                 removePair(directory.fd(), old.c_str());
