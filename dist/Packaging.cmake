@@ -18,7 +18,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries found by dpkg-shlibdeps; the fonts are only named by the game.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-lato")
+# Debian 13 moved Liberation Sans Narrow into a package of its own.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "fonts-liberation, fonts-liberation-sans-narrow | fonts-liberation (<< 1:2), fonts-lato")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_BINARY_DIR}/dist/debian/postinst
     ${PROJECT_BINARY_DIR}/dist/debian/postrm)
