@@ -90,7 +90,9 @@ void HelperTest::init()
 {
     removeHelperDir();
     QVERIFY(QDir().mkpath(helperDir));
-    m_elsewhere = std::make_unique<QTemporaryDir>();
+    // Beside the record directory: /tmp may be another file system, where
+    // the directory could not be moved.
+    m_elsewhere = std::make_unique<QTemporaryDir>(helperDir + QStringLiteral("-elsewhere-XXXXXX"));
     QVERIFY(m_elsewhere->isValid());
 }
 
