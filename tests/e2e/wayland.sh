@@ -10,10 +10,6 @@
 # Usage: wayland.sh GAME ARTIFACT_DIR
 set -euo pipefail
 
-if (($# != 2)); then
-    echo "usage: $0 GAME ARTIFACT_DIR" >&2
-    exit 2
-fi
 game=$1 artifacts=$2
 compositor=$(command -v kwin_wayland weston | head -n 1)
 if [[ -z $compositor ]] || ! command -v Xwayland >/dev/null; then
@@ -92,12 +88,9 @@ native() {
     end_game
 }
 if compgen -G "/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so" >/dev/null; then
-    for ((free = 90; ; free++)); do
-        [[ -e /tmp/.X11-unix/X$free || -e /tmp/.X$free-lock ]] || break
-    done
     native QT_QPA_PLATFORM=wayland
     native -u DISPLAY
-    native DISPLAY=":$free"
+    native DISPLAY=:65000 # no server there
 else
     say "no native runs: Qt's Wayland plugin (qt6-wayland) is not installed"
 fi
