@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "Platform.h"
 #include "QtServices.h"
 #include "RecordFiles.h"
 #include "RuntimeError.h"
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -49,11 +51,9 @@ void holdMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     std::_Exit(EXIT_FAILURE);
 }
 
-void holdMessagesWhileStarting(int argc, char *argv[])
+void holdMessagesWhileStarting(bool named)
 {
-    platformNamed = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    for (int i = 1; i < argc; ++i)
-        platformNamed = platformNamed || qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0;
+    platformNamed = named;
     qtMessageHandler = qInstallMessageHandler(holdMessage);
 }
 
@@ -72,8 +72,19 @@ void releaseMessages()
 
 int main(int argc, char *argv[])
 {
-    holdMessagesWhileStarting(argc, argv);
-    runtime::Application application(argc, argv);
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    holdMessagesWhileStarting(platform::named(environment, argc, argv));
+    // The choice goes in as an argument rather than into the environment,
+    // which the programs this one starts would inherit. Qt keeps pointers
+    // into the argument list as long as it runs.
+    QByteArray platforms = platform::choice(environment, argc, argv);
+    char platformOption[] = "-platform";
+    std::vector<char *> arguments(argv, argv + argc);
+    if (!platforms.isEmpty() && argc > 0)
+        arguments.insert(arguments.begin() + 1, {platformOption, platforms.data()});
+    arguments.push_back(nullptr);
+    int count = int(arguments.size()) - 1;
+    runtime::Application application(count, arguments.data());
     releaseMessages();
     application.setApplicationName(QStringLiteral("valtrino"));
     application.setDesktopFileName(QStringLiteral("org.example.Valtrino"));

@@ -1,5 +1,6 @@
 #include "Characters.h"
 #include "Int16.h"
+#include "Platform.h"
 #include "QtServices.h"
 #include "RuntimeError.h"
 #include "Values.h"
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include <limits>
+#include <vector>
 
 using runtime::Int16;
 
@@ -36,6 +38,8 @@ private slots:
     void nextRandomStaysBelowOneAndRepeatsOnZero();
     void errorReportIsItalianAndNamesTheNumber();
     void errorInAnEventEndsTheProcessWithItsNumber();
+    void platformPrefersAnXDisplayUnlessNamed_data();
+    void platformPrefersAnXDisplayUnlessNamed();
 };
 
 void RuntimeTest::leadingValueReadsTheNumberAtTheStart_data()
@@ -260,6 +264,38 @@ void RuntimeTest::errorInAnEventEndsTheProcessWithItsNumber()
     const QString output = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(output.contains(runtime::errorReport(6)), qPrintable(output));
     QVERIFY2(!output.contains(u"after the error"), qPrintable(output));
+}
+
+void RuntimeTest::platformPrefersAnXDisplayUnlessNamed_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QByteArrayList>("arguments");
+    QTest::addColumn<QByteArray>("platforms"); // empty: Qt's own choice
+    const QStringList both{"DISPLAY=:0", "WAYLAND_DISPLAY=wayland-0"};
+    QTest::newRow("X desktop") << QStringList{"DISPLAY=:0"} << QByteArrayList{} << QByteArray("xcb;wayland");
+    QTest::newRow("Wayland with XWayland") << both << QByteArrayList{} << QByteArray("xcb;wayland");
+    QTest::newRow("Wayland only") << QStringList{"WAYLAND_DISPLAY=wayland-0"} << QByteArrayList{} << QByteArray();
+    QTest::newRow("no display") << QStringList{} << QByteArrayList{} << QByteArray();
+    QTest::newRow("named by variable") << both + QStringList{"QT_QPA_PLATFORM=wayland"} << QByteArrayList{} << QByteArray();
+    QTest::newRow("variable empty") << both + QStringList{"QT_QPA_PLATFORM="} << QByteArrayList{} << QByteArray("xcb;wayland");
+    QTest::newRow("-platform") << both << QByteArrayList{"-platform", "wayland"} << QByteArray();
+    QTest::newRow("--platform") << both << QByteArrayList{"--platform", "offscreen"} << QByteArray();
+    QTest::newRow("a theme is no platform") << both << QByteArrayList{"-platformtheme", "gtk3"} << QByteArray("xcb;wayland");
+}
+
+void RuntimeTest::platformPrefersAnXDisplayUnlessNamed()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArray, platforms);
+    QProcessEnvironment variables;
+    for (const QString &variable : std::as_const(environment))
+        variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    arguments.prepend("valtrino");
+    std::vector<const char *> argv;
+    for (const QByteArray &argument : std::as_const(arguments))
+        argv.push_back(argument.constData());
+    QCOMPARE(platform::choice(variables, int(argv.size()), argv.data()), platforms);
 }
 
 QTEST_GUILESS_MAIN(RuntimeTest)
