@@ -41,27 +41,44 @@ if [[ $purpose == test ]]; then
     )
 fi
 
-missing=()
-for package in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [[ $status == "install ok installed" ]] || missing+=("$package")
-done
-if ((${#missing[@]} == 0)); then
-    exit 0
+# Plasma's compositor tells an XWayland window that it was minimised, which
+# weston never does; without its recommends it is small. Debian 13's only.
+lean=()
+if [[ $purpose == test && $release != 12 ]]; then
+    lean=(kwin-wayland)
 fi
 
-echo "Installing ${#missing[@]} Debian packages: ${missing[*]}"
+# absent PACKAGE...: those not installed.
+absent() {
+    local package status
+    for package; do
+        status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+        [[ $status == "install ok installed" ]] || echo "$package"
+    done
+}
+mapfile -t missing < <(absent "${packages[@]}")
+mapfile -t lean_missing < <(absent "${lean[@]}")
+if ((${#missing[@]} + ${#lean_missing[@]} == 0)); then
+    exit 0
+fi
+missing_all=("${missing[@]}" "${lean_missing[@]}")
+
+echo "Installing ${#missing_all[@]} Debian packages: ${missing_all[*]}"
 sudo=()
 if ((EUID != 0)); then
-    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
+    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing_all[*]}" >&2; exit 1; }
     sudo=(sudo)
 fi
 # Another installation may be under way; wait for it rather than fail.
 apt=(apt-get -qq -o DPkg::Lock::Timeout=600)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+install() {
+    ((${#@} > 1)) || return 0
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y "$@" >>"$log" 2>&1
+}
 if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" update >"$log" 2>&1 \
-    || ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y "${missing[@]}" >>"$log" 2>&1; then
+    || ! install --install-recommends "${missing[@]}" || ! install --no-install-recommends "${lean_missing[@]}"; then
     cat "$log" >&2
     echo "Installing the packages failed (above)." >&2
     exit 1
