@@ -28,6 +28,15 @@ const QString endOfTime = QStringLiteral("00:00:00");
 // Client area of the definition, in pixels.
 constexpr QSize clientSize(632, 434);
 
+// The verdict is heard as part of the button's own name, before its
+// caption: a screen reader asks a focused button for its name each time,
+// while Orca 48 keeps the text of a label that names it for up to a minute.
+void nameAfterVerdict(QPushButton *button, const QString &verdict)
+{
+    const QString caption = button->text().remove(u'&');
+    button->setAccessibleName(verdict.isEmpty() ? caption : verdict + u' ' + caption);
+}
+
 } // namespace
 
 Tavola::Tavola(runtime::Services &services, records::Location recordLocation, QWidget *parent)
@@ -256,6 +265,9 @@ void Tavola::cmdNext_Click()
     txtAnswer->setFocus();
     txtAnswer->setText(QString());
     cmdNext->setEnabled(false);
+    // Renamed once it has lost the focus: Orca speaks the new name of the
+    // focused control.
+    nameAfterVerdict(cmdNext, QString());
 
     m_services.SeedRandom();
     const int red = int(256 * m_services.NextRandom());
@@ -285,6 +297,7 @@ void Tavola::txtAnswer_KeyPress(Int16 &KeyAscii)
     }
     lblScore->setCaption(FormatValue(rightAnswers, QStringLiteral("####0")));
     lblScore2->setCaption(FormatValue(wrongAnswers + rightAnswers, QStringLiteral("####0")));
+    nameAfterVerdict(cmdNext, lblMessage->caption());
     cmdNext->setEnabled(true);
     cmdNext->setFocus();
     KeyAscii = 0;
