@@ -255,9 +255,12 @@ void Tavola::cmdNext_Click()
     questionRoman = Modulo1::ToRoman(counted);
     questionValue = counted;
     Text2->setText(questionRoman);
-    // Orca speaks it with the answer box, as the focus comes there.
-    txtAnswer->setAccessibleDescription(QStringLiteral("Numero romano ") + spelledOut(questionRoman)
-                                        + QStringLiteral(". ") + txtAnswer->toolTip());
+    // Orca speaks it with the answer box, as the focus comes there, and
+    // the tool tip after it as the box's description. In the name: Orca 48
+    // speaks a description it generated in the last 2 s, which typing the
+    // answer does.
+    txtAnswer->setAccessibleName(QStringLiteral("Numero romano ") + spelledOut(questionRoman)
+                                 + QStringLiteral(". Risposta"));
     expectedAnswer = runtime::IntegerText(drawn);
     // The box takes the focus before it is emptied. Orca, told of a change
     // in a box that has the focus before it is told of the focus, takes the

@@ -906,8 +906,8 @@ void WindowTest::controlWithGameRoleHasAccessibleName_data()
     QTest::newRow("cmdNext") << "cmdNext" << "Nuovo calcolo" << QString();
     QTest::newRow("Text2") << "Text2" << "Numero romano" << QString();
     // The numeral asked (25), letter by letter, heard with the answer box.
-    QTest::newRow("txtAnswer") << "txtAnswer" << "Risposta"
-                               << "Numero romano X X V. Inserisci il numero e  premi il tasto  Invio";
+    QTest::newRow("txtAnswer") << "txtAnswer" << "Numero romano X X V. Risposta"
+                               << "Inserisci il numero e  premi il tasto  Invio";
     // Labels that show what changes say what it is, and say so when empty.
     QTest::newRow("lblScore") << "lblScore" << "Risposte esatte %1" << QString();
     QTest::newRow("lblScore1") << "lblScore1" << "Risposte errate %1" << QString();
