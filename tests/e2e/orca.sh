@@ -106,12 +106,6 @@ export DBUS_SESSION_BUS_ADDRESS
 export SPEECHD_CMD=/bin/false SPEECHD_ADDRESS=unix_socket:$work/no-speechd
 # Settings in memory: no dconf service outliving the test.
 export GSETTINGS_BACKEND=memory
-# Under AddressSanitizer: Qt's accessibility bridge leaks the key presses it
-# still holds at the end (tests/lsan.supp), and only a full stack shows it.
-if [[ -n ${ASAN_OPTIONS:-} ]]; then
-    export ASAN_OPTIONS=$ASAN_OPTIONS:fast_unwind_on_malloc=0
-fi
-
 step="starting the accessibility bus"
 "$launcher" --launch-immediately 2>"$work/launcher.log" &
 launcher_pid=$!
