@@ -266,8 +266,17 @@ hear "the numeral in flat review" "^$(sed 's/./& /g; s/ $//' <<<"$numeral")( |\$
 hear "the clock in flat review" '^Tempo restante [0-9][0-9]:[0-9][0-9]:[0-9][0-9]$'
 hear "the counters in flat review" '^Risposte esatte 1 Risposte errate 2 Risposte totali 3$'
 hear "the challenger in flat review" '^Nome dello sfidante Lia$'
-# One row of the window, one line of the review.
-hear "the record's holder and the record in flat review" 'Detentore del record .* Punteggio del record '
+# The record's row is one line of the review, or a line for each label once
+# they show a record, in either order.
+said_since() {
+    local from=$1 pattern
+    shift
+    kill -0 "$orca_pid" 2>/dev/null || return 2
+    for pattern; do [[ -n $(first_after "$from" "$pattern") ]] || return 1; done
+}
+step="listening for the record and its holder in flat review"
+within 20 said_since "$listened" '(^| )Punteggio del record ' '(^| )Detentore del record ' \
+    || fail "Orca did not say the record and its holder"
 
 step="closing the window"
 "$closer" "$main" || fail "could not ask the window to close"
