@@ -28,6 +28,15 @@ const QString endOfTime = QStringLiteral("00:00:00");
 // Client area of the definition, in pixels.
 constexpr QSize clientSize(632, 434);
 
+// The verdict is heard as part of the button's own name, before its
+// caption: a screen reader asks a focused button for its name each time,
+// while Orca 48 keeps the text of a label that names it for up to a minute.
+void nameAfterVerdict(QPushButton *button, const QString &verdict)
+{
+    const QString caption = button->text().remove(u'&');
+    button->setAccessibleName(verdict.isEmpty() ? caption : verdict + u' ' + caption);
+}
+
 } // namespace
 
 Tavola::Tavola(runtime::Services &services, records::Location recordLocation, QWidget *parent)
@@ -246,9 +255,12 @@ void Tavola::cmdNext_Click()
     questionRoman = Modulo1::ToRoman(counted);
     questionValue = counted;
     Text2->setText(questionRoman);
-    // Orca speaks it with the answer box, as the focus comes there.
-    txtAnswer->setAccessibleDescription(QStringLiteral("Numero romano ") + spelledOut(questionRoman)
-                                        + QStringLiteral(". ") + txtAnswer->toolTip());
+    // Orca speaks it with the answer box, as the focus comes there, and
+    // the tool tip after it as the box's description. In the name: Orca 48
+    // speaks a description it generated in the last 2 s, which typing the
+    // answer does.
+    txtAnswer->setAccessibleName(QStringLiteral("Numero romano ") + spelledOut(questionRoman)
+                                 + QStringLiteral(". Risposta"));
     expectedAnswer = runtime::IntegerText(drawn);
     // The box takes the focus before it is emptied. Orca, told of a change
     // in a box that has the focus before it is told of the focus, takes the
@@ -256,6 +268,9 @@ void Tavola::cmdNext_Click()
     txtAnswer->setFocus();
     txtAnswer->setText(QString());
     cmdNext->setEnabled(false);
+    // Renamed once it has lost the focus: Orca speaks the new name of the
+    // focused control.
+    nameAfterVerdict(cmdNext, QString());
 
     m_services.SeedRandom();
     const int red = int(256 * m_services.NextRandom());
@@ -285,6 +300,7 @@ void Tavola::txtAnswer_KeyPress(Int16 &KeyAscii)
     }
     lblScore->setCaption(FormatValue(rightAnswers, QStringLiteral("####0")));
     lblScore2->setCaption(FormatValue(wrongAnswers + rightAnswers, QStringLiteral("####0")));
+    nameAfterVerdict(cmdNext, lblMessage->caption());
     cmdNext->setEnabled(true);
     cmdNext->setFocus();
     KeyAscii = 0;

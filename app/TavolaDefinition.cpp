@@ -393,10 +393,6 @@ void Tavola::createControls()
     control(Label6, "Label6");
     control(Image1, "Image1");
 
-    // Orca names a focused button after the label whose buddy it is: the
-    // verdict on an answer is heard as the focus comes to the button.
-    lblMessage->setBuddy(cmdNext);
-
     // The timer is defined running; the start-up switches it off at once.
     Timer1 = new QTimer(m_surface);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -1,5 +1,6 @@
 #include "GameFixture.h"
 
+#include <QAccessible>
 #include <QInputDialog>
 #include <QPainter>
 #include <QSignalSpy>
@@ -160,6 +161,7 @@ void PlayingTest::questionByActivationAndByButtonAreAlike()
     const auto checkPosed = [&](const QString &value, const QString &numeral) {
         QCOMPARE(game.answerText(), QString());
         QCOMPARE(game.caption("lblMessage"), QString());
+        QCOMPARE(game.control("cmdNext")->accessibleName(), QStringLiteral("Nuovo calcolo"));
         QVERIFY(!game.control("cmdNext")->isEnabled());
         QCOMPARE(QApplication::focusWidget(), game.control("txtAnswer"));
         QCOMPARE(tavola.state().expectedAnswer, value);
@@ -268,6 +270,10 @@ void PlayingTest::answerIsComparedAsExactText()
     QCOMPARE(game.caption("lblScore2"), QStringLiteral("1"));
     QCOMPARE(game.services.beeps, right ? 0 : 1);
     QVERIFY(game.control("cmdNext")->isEnabled());
+    // The button itself says the verdict, with no label a screen reader might keep.
+    QAccessibleInterface *next = QAccessible::queryAccessibleInterface(game.control("cmdNext"));
+    QCOMPARE(next->text(QAccessible::Name), game.caption("lblMessage") + QStringLiteral(" Nuovo calcolo"));
+    QVERIFY(next->relations(QAccessible::Labelled).isEmpty());
 }
 
 void PlayingTest::emptyAnswerIsWrongAndBeeps()
