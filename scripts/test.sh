@@ -58,7 +58,7 @@ fi
 
 # --- Fuzzing, a bounded time for each target.
 step "Fuzzing"
-heartbeat "fuzzing" bash "$repo/fuzz/run.sh" 20 || status=1
+heartbeat "fuzzing" bash "$repo/fuzz/run.sh" "${VALTRINO_FUZZ_SECONDS:-20}" || status=1
 
 # --- The plain build, last.
 step "Building and testing the plain build"
