@@ -13,7 +13,7 @@ packages=(
     # Only for the test played by ear: the screen reader and its buses.
     orca at-spi2-core dbus-daemon dbus-bin procps
     # Only for the tests of the installed files and of the Debian package.
-    desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian
+    desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian debhelper autopkgtest
     # Only for the fuzz targets: clang's libFuzzer and sanitizer runtimes.
     clang libclang-rt-14-dev
 )
