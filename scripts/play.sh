@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the game and starts it.
+# Installs what building and playing need, builds the game and starts it.
+# Says little beyond errors.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash "$repo/scripts/setup.sh"
+bash "$repo/scripts/setup.sh" play
 # The tests point the build's records into the build tree; a game played
 # for real keeps them in the shared directory (or VALTRINO_RECORD_DIR).
 if [[ -n ${VALTRINO_RECORD_DIR:-} ]]; then
@@ -11,5 +12,13 @@ if [[ -n ${VALTRINO_RECORD_DIR:-} ]]; then
 else
     record_arg=(-UVALTRINO_RECORD_DIR)
 fi
-only_target=valtrino configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${record_arg[@]}"
+mkdir -p "$repo/build"
+log=$repo/build/play-build.log
+echo "Building Valtrino (a minute or two the first time)..."
+if ! only_target=valtrino configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+    "${record_arg[@]}" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "The build failed (above; kept in $log)." >&2
+    exit 1
+fi
 exec "$repo/build/app/valtrino" "$@"

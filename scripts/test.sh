@@ -1,23 +1,39 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test headless: first
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the plain build,
-# whose CTest summary closes the output.
+# whose CTest summary closes the output. Long steps say every few seconds
+# what they are doing.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash "$repo/scripts/setup.sh" || exit 1
+step() { echo "=== $* ($(. /etc/os-release && echo "$PRETTY_NAME"))"; }
+
+step "Installing what building and testing need"
+heartbeat "installing packages" bash "$repo/scripts/setup.sh" test || exit 1
 # CI has no terminal; ctest and the games need none.
 exec </dev/null
 
 status=0
 
+# quietly DIR COMMAND...: builds DIR, keeping the compiler's output in
+# DIR/build.log; shows it all on a failure, and any warning anyway.
+quietly() {
+    local dir=$repo/$1
+    shift
+    mkdir -p "$dir"
+    heartbeat "building ${dir##*/}" "$@" >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; return 1; }
+    grep -A3 'warning:' "$dir/build.log" || true
+}
+
 # --- Sanitizers. Reports go to files, so that one in a child process whose
 # exit status a test ignores still fails the run.
+step "Building with AddressSanitizer and UndefinedBehaviorSanitizer"
 asan=$repo/build-asan
-configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVALTRINO_SANITIZE=ON \
+quietly build-asan configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVALTRINO_SANITIZE=ON \
     -DVALTRINO_RECORD_DIR="$asan/game-records" || exit 1
 reports=$asan/sanitizer-reports
 rm -rf "$reports" && mkdir -p "$reports"
+step "Testing the sanitizer build"
 (
     cd "$asan" || exit 1
     # GCC 12's runtime guesses the bounds of a library's thread-local block
@@ -29,7 +45,7 @@ rm -rf "$reports" && mkdir -p "$reports"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
     export LSAN_OPTIONS="suppressions=$repo/tests/lsan.supp:print_suppressions=0"
     # Packaging tests check files, not code: once, in the plain build.
-    ctest --output-on-failure -j "$jobs" -LE '^package$'
+    heartbeat "testing build-asan" ctest --output-on-failure -j "$jobs" -LE '^package$'
 ) || status=1
 if compgen -G "$reports/*" >/dev/null; then
     echo "Sanitizer reports:"
@@ -41,9 +57,11 @@ if compgen -G "$reports/*" >/dev/null; then
 fi
 
 # --- Fuzzing, a bounded time for each target.
-bash "$repo/fuzz/run.sh" 20 || status=1
+step "Fuzzing"
+heartbeat "fuzzing" bash "$repo/fuzz/run.sh" 20 || status=1
 
 # --- The plain build, last.
-configure_test_build || exit 1
-cd "$repo/build" && ctest --output-on-failure -j "$jobs" || status=1
+step "Building and testing the plain build"
+quietly build configure_test_build || exit 1
+cd "$repo/build" && heartbeat "testing build" ctest --output-on-failure -j "$jobs" || status=1
 exit "$status"
