@@ -43,11 +43,11 @@ locale -a 2>/dev/null | grep -qix 'it_IT.utf-\?8' && other_locale=it_IT.UTF-8
 # the two then also finish at different times. dpkg-buildpackage takes the
 # time from the changelog and writes the packages beside each clone.
 say "building in $first and in '$second'"
-(umask 022 && clone "$first" && cd "$first" && env -u SOURCE_DATE_EPOCH -u DEB_BUILD_OPTIONS -u LC_ALL LANG=C.UTF-8 TZ=UTC \
-    dpkg-buildpackage -us -uc -b -j2) >"$work/first.log" 2>&1 &
+(umask 022 && clone "$first" && cd "$first" && env -u SOURCE_DATE_EPOCH -u DEB_BUILD_OPTIONS -u LC_ALL \
+    LANG=C.UTF-8 TZ=UTC dpkg-buildpackage -us -uc -b -j2) >"$work/first.log" 2>&1 &
 first_pid=$!
-(umask 077 && clone "$second" && cd "$second" && env -u SOURCE_DATE_EPOCH -u DEB_BUILD_OPTIONS LANG="$other_locale" LC_ALL="$other_locale" \
-    TZ=XYZ-14 dpkg-buildpackage -us -uc -b -j1) >"$work/second.log" 2>&1 &
+(umask 077 && clone "$second" && cd "$second" && env -u SOURCE_DATE_EPOCH -u DEB_BUILD_OPTIONS \
+    LANG="$other_locale" LC_ALL="$other_locale" TZ=XYZ-14 dpkg-buildpackage -us -uc -b -j1) >"$work/second.log" 2>&1 &
 second_pid=$!
 failed=""
 wait "$first_pid" || failed+=" first"
