@@ -289,7 +289,7 @@ rm -f "$records/punt.txt.backup" "$records/nom.txt.2024ab"
 say "autopkgtest"
 installed=1
 autopkgtest "$changes" -- null >"$pkgwork/autopkgtest.log" 2>&1 || fail "autopkgtest"
-sed -n '/^@@@* summary/,$s/^/    /p' "$pkgwork/autopkgtest.log"
+sed -n '/@ summary$/,$p' "$pkgwork/autopkgtest.log" | grep -E '^[a-z-]+ +(PASS|FAIL|SKIP)' | sed 's/^/    /'
 dpkg --purge valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
 installed=0
 [[ ! -e $records ]] || fail "purge left $records"
