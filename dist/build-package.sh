@@ -1,41 +1,27 @@
 #!/usr/bin/env bash
-# Builds the Debian package with Debian's own compiler flags (hardening
-# included) for the shared record directory, as a teacher installs it.
-# Usage: dist/build-package.sh BUILD_DIR [CMAKE ARGS...]
-# The package lands in BUILD_DIR.
+# Builds the Debian package from debian/, as a school's package repository
+# would: installs the build dependencies first (through sudo when not root),
+# then runs dpkg-buildpackage. The packages land beside this folder, built
+# for the Debian release of this machine.
+# Usage: dist/build-package.sh [DPKG-BUILDPACKAGE OPTIONS...]
 set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-if (($# < 1)); then
-    echo "usage: $0 BUILD_DIR [CMAKE ARGS...]" >&2
-    exit 2
+need() { echo "$*" >&2; exit 1; }
+command -v apt-get >/dev/null || need "This builds on Debian 12 or 13: apt-get is missing"
+if ! command -v dpkg-checkbuilddeps >/dev/null || ! dpkg-checkbuilddeps 2>/dev/null; then
+    sudo=()
+    if ((EUID != 0)); then
+        command -v sudo >/dev/null || need "Missing build dependencies: as root, run apt-get build-dep ./ in $PWD, or install sudo"
+        sudo=(sudo)
+    fi
+    echo "Installing the build dependencies"
+    apt=(env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600)
+    "${sudo[@]}" "${apt[@]}" update
+    "${sudo[@]}" "${apt[@]}" build-dep -y --no-install-recommends ./
 fi
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$1
-shift
+command -v dpkg-buildpackage >/dev/null || need "dpkg-buildpackage is missing: install dpkg-dev (sudo apt-get install dpkg-dev)"
+dpkg-buildpackage -us -uc -b "$@"
 
-# The staged install makes its directories through the umask, whatever
-# CMake is told; as dpkg-buildpackage does, 022 gives them 755.
-umask 022
-# Every time stored in the package (rcc's, the archive's) is the commit's,
-# or without git the last changelog entry's: rebuilt, it is the same bytes.
-if [[ -n ${SOURCE_DATE_EPOCH:-} ]]; then
-    : # chosen by the caller, as dpkg-buildpackage does
-elif [[ -e $source_dir/.git ]] && command -v git >/dev/null; then
-    SOURCE_DATE_EPOCH=$(git -c safe.directory="$source_dir" -C "$source_dir" log -1 --format=%ct)
-else
-    SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source_dir/dist/debian/changelog" -STimestamp)
-fi
-export SOURCE_DATE_EPOCH
-# VALTRINO_REPRODUCIBLE maps the source and build paths; dpkg's own map
-# covers only the current directory, and none with a blank in it.
-export DEB_BUILD_MAINT_OPTIONS="hardening=+all reproducible=-fixfilepath,-fixdebugpath"
-CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
-export CXXFLAGS LDFLAGS
-
-cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DBUILD_TESTING=OFF -DVALTRINO_REPRODUCIBLE=ON "$@"
-cmake --build "$build" -j "${VALTRINO_JOBS:-2}"
-# libarchive reads the staged files' names through the locale: under C, a
-# build directory such as ~/Attività could not be packed.
-(cd "$build" && LC_ALL=C.UTF-8 cpack -G DEB)
+. /etc/os-release
+echo "Built for ${PRETTY_NAME:-this release}: $(cd .. && pwd)/valtrino_$(dpkg-parsechangelog -SVersion)_$(dpkg --print-architecture).deb"

@@ -35,7 +35,7 @@ if [[ $purpose == test ]]; then
         # The test played by ear: the screen reader and its buses.
         orca at-spi2-core dbus-daemon dbus-bin procps
         # The installed files, the Debian package and its rebuild.
-        git desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian
+        git desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian debhelper autopkgtest
         # The fuzz targets: clang's libFuzzer and sanitizer runtimes.
         clang "$clang_runtime"
     )

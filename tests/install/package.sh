@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package for the shared record directory, checks it with
-# lintian, installs it over a 1.1 package as a teacher would upgrade, lets a
+# Builds the Debian source and binary packages with dpkg-buildpackage, checks
+# them with lintian, installs them over a 1.1 package as a teacher would upgrade, lets a
 # player outside the games group play the installed game on a private X
 # server (with a hostile Qt plugin in the way) and set the shared record,
-# lets two pupils attack the installed record helper, and removes the
-# package again. Runs as root only; leaves the machine as it found it,
+# lets two pupils attack the installed record helper, removes the package,
+# and runs its autopkgtests. Runs as root only; leaves the machine as it found it,
 # records included.
 # Usage: package.sh SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN ATTACKS_TEST
 set -euo pipefail
@@ -20,7 +20,7 @@ helper=/usr/lib/games/valtrino/valtrino-record
 old_program=/usr/bin/valtrino
 skip() { echo "SKIPPED: $*"; exit 77; }
 ((EUID == 0)) || skip "installing a package needs root"
-for tool in cmake ninja cpack dpkg-buildflags dpkg-deb dpkg-shlibdeps apt-get lintian Xvfb xdotool setpriv readelf; do
+for tool in git dpkg-buildpackage dh dpkg-deb apt-get lintian autopkgtest Xvfb xdotool setpriv readelf; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
 done
 # A teacher's copy is never replaced by a test.
@@ -73,23 +73,31 @@ fail() {
 say() { echo "[package] $*"; }
 mode_of() { stat -c '%U:%G %a' "$1"; }
 
-# --- Build the package, for the shared directory a real install uses. -------
-say "building the package"
-build=$pkgwork/build
-bash "$source_dir/dist/build-package.sh" "$build" -DVALTRINO_RECORD_DIR="$records" >"$pkgwork/build.log" 2>&1 \
-    || fail "building the package"
-deb=$(find "$build" -maxdepth 1 -name 'valtrino_*.deb' | head -n 1)
-[[ -n $deb ]] || fail "cpack made no valtrino_*.deb"
+# --- Build the packages from the tree's files, uncommitted changes included. --
+say "building the packages with dpkg-buildpackage"
+copy=$pkgwork/valtrino
+mkdir "$copy"
+git -c safe.directory="$source_dir" -C "$source_dir" ls-files -z --cached --others --exclude-standard \
+    | (cd "$source_dir" && tar --null --ignore-failed-read -T - -cf -) | tar -C "$copy" -xf - \
+    || fail "copying the source tree"
+(cd "$copy" && dpkg-buildpackage -us -uc) >"$pkgwork/build.log" 2>&1 || fail "building the packages"
+version=$(dpkg-parsechangelog -l "$copy/debian/changelog" -SVersion)
+arch=$(dpkg --print-architecture)
+deb=$pkgwork/valtrino_${version}_$arch.deb
+changes=$pkgwork/valtrino_${version}_$arch.changes
+[[ -f $deb && -f $pkgwork/valtrino-dbgsym_${version}_$arch.deb ]] || fail "no valtrino and valtrino-dbgsym packages"
+# In the field: the 1.2 that CPack made.
+dpkg --compare-versions "$version" gt 1.2 || fail "$version does not upgrade 1.2"
 
-# --- What Debian's own checker says. -----------------------------------------
-say "lintian $(basename "$deb")"
-lintian --allow-root --tag-display-limit 0 "$deb" >"$pkgwork/lintian.log" 2>&1 || true
+# --- What Debian's own checker says, of the source and the binaries. ---------
+say "lintian $(basename "$changes")"
+lintian --allow-root --tag-display-limit 0 "$changes" >"$pkgwork/lintian.log" 2>&1 || true
 if grep -E '^[EW]: ' "$pkgwork/lintian.log"; then
     fail "lintian reports errors or warnings"
 fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libc6 fonts-liberation fonts-lato; do
+for needed in libqt6widgets6 libc6 fonts-lato "fonts-liberation-sans-narrow | fonts-liberation (<< 1:2)"; do
     [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg-deb -c "$deb" >"$pkgwork/contents.log"
@@ -98,6 +106,9 @@ for path in "$program" "$helper"; do
         || fail "$path is not a plain 0755 root:root file of the package"
 done
 grep -q " \.$old_program\$" "$pkgwork/contents.log" && fail "the package still ships $old_program"
+for path in /usr/share/man/man6/valtrino.6.gz /usr/share/doc/valtrino/{changelog.gz,copyright}; do
+    grep -q "^-rw-r--r-- root/root .* \.$path\$" "$pkgwork/contents.log" || fail "the package lacks $path"
+done
 grep -q ' ./var/' "$pkgwork/contents.log" && fail "the package ships the record directory itself"
 
 # --- Upgrade over 1.1, whose helper kept the record files in the open
@@ -158,7 +169,7 @@ dpkg-statoverride --update --add root root 0755 "$helper"
 say "upgrading to $(basename "$deb")"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
     || fail "apt-get install over 1.1"
-[[ $(dpkg-query -W -f='${Version}' valtrino) == 1.2 ]] || fail "the upgrade did not install 1.2"
+[[ $(dpkg-query -W -f='${Version}' valtrino) == "$version" ]] || fail "the upgrade did not install $version"
 [[ $(mode_of "$records") == "root:games 2770" ]] || fail "$records is $(mode_of "$records") after the upgrade"
 printf '2\r\n' | cmp -s - "$records/record.0/punt.txt" && printf 'Ugo\r\n' | cmp -s - "$records/record.0/nom.txt" \
     || fail "the upgrade changed the record: $(ls -lR "$records")"
@@ -272,12 +283,14 @@ dpkg --purge valtrino >"$pkgwork/purge.log" 2>&1 || fail "dpkg --purge"
 installed=0
 [[ $(ls -A "$records" | tr '\n' ' ') == "nom.txt.2024ab punt.txt.backup " ]] \
     || fail "purge left $(ls -A "$records" | tr '\n' ' ')"
-# ...and the directory too, once nobody else's file is in it.
+# ...and the directory too, once nobody else's file is in it. autopkgtest
+# installs the package again to run the archive's tests against it.
 rm -f "$records/punt.txt.backup" "$records/nom.txt.2024ab"
+say "autopkgtest"
 installed=1
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/apt-install2.log" 2>&1 \
-    || fail "second apt-get install"
+autopkgtest "$changes" -- null >"$pkgwork/autopkgtest.log" 2>&1 || fail "autopkgtest"
+sed -n '/@ summary$/,$p' "$pkgwork/autopkgtest.log" | grep -E '^[a-z-]+ +(PASS|FAIL|SKIP)' | sed 's/^/    /'
 dpkg --purge valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
 installed=0
 [[ ! -e $records ]] || fail "purge left $records"
-say "package built, checked, upgraded, played, attacked and removed"
+say "package built, checked, upgraded, played, attacked, removed and tested by autopkgtest"
