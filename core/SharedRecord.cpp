@@ -3,6 +3,7 @@
 #include "LeadingNumber.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
@@ -29,10 +30,27 @@ constexpr mode_t pairFileMode = 0640;
 // this, something is wrong with the directory.
 constexpr int attempts = 100;
 
-// Leftovers that one store removes at most, older pairs and unfinished ones
-// each: a few milliseconds, whatever a player left behind. Every store
-// removes some, so the next records clear a heap of them.
+// What one store spends at most on each kind of leftovers, older pairs and
+// unfinished ones, whatever a player left behind: a few pairs always, then
+// more until so many or so long (a busy disk makes each removal slow).
+// Later records thus clear any heap.
+constexpr std::size_t tidyAlways = 4;
 constexpr std::size_t tidyPerCall = 16;
+constexpr std::chrono::milliseconds tidyTime{2};
+
+class Tidying
+{
+public:
+    bool more() const
+    {
+        return m_removed < tidyAlways || (m_removed < tidyPerCall && std::chrono::steady_clock::now() < m_until);
+    }
+    void removed() { ++m_removed; }
+
+private:
+    std::size_t m_removed = 0;
+    std::chrono::steady_clock::time_point m_until = std::chrono::steady_clock::now() + tidyTime;
+};
 
 using Generation = std::uint64_t;
 
@@ -165,11 +183,11 @@ void removePair(int parent, const char *entry)
     ::unlinkat(parent, entry, AT_REMOVEDIR);
 }
 
-// Pairs that killed helpers left unnamed: at most tidyPerCall, drawn at
-// random among all of them, so that pairs of living helpers hide no dead
+// Pairs that killed helpers left unnamed, as many as tidying allows, drawn
+// at random among all of them, so that pairs of living helpers hide no dead
 // ones. A living helper, even a stopped one, holds a lock on its own, and
 // nobody ever waits for that lock.
-void clearStaging(int directory)
+void clearStaging(int directory, Tidying tidying)
 {
     const Fd place(openDirectoryAt(directory, stagingDirectory));
     if (place.get() < 0)
@@ -193,9 +211,13 @@ void clearStaging(int directory)
         return; // tidying is not worth a lost record
     }
     for (const std::string &name : drawn) {
+        if (!tidying.more())
+            return;
         const Fd pair(openDirectoryAt(place.get(), name.c_str()));
-        if (pair.get() >= 0 && ::flock(pair.get(), LOCK_EX | LOCK_NB) == 0)
+        if (pair.get() >= 0 && ::flock(pair.get(), LOCK_EX | LOCK_NB) == 0) {
             removePair(place.get(), name.c_str());
+            tidying.removed();
+        }
     }
 }
 
@@ -364,7 +386,7 @@ Outcome storeShared(const Directory &directory, std::string_view score, std::str
             if (!stored)
                 continue;
             if (!(leadingValue(stored->score) < current)) {
-                clearStaging(directory.fd());
+                clearStaging(directory.fd(), Tidying());
                 return Outcome::NotHigher;
             }
         }
@@ -385,13 +407,15 @@ Outcome storeShared(const Directory &directory, std::string_view score, std::str
             removePair(directory.fd(), entry.c_str());
             continue;
         }
-        std::size_t removed = 0;
+        Tidying tidying;
         for (const std::string &old : listed) {
             const std::optional<Generation> generation = generationOf(old);
-            if (generation && *generation < next && removed++ < tidyPerCall)
+            if (generation && *generation < next && tidying.more()) {
                 removePair(directory.fd(), old.c_str());
+                tidying.removed();
+            }
         }
-        clearStaging(directory.fd());
+        clearStaging(directory.fd(), Tidying());
         return Outcome::Stored;
     }
     fail(EBUSY);

@@ -17,8 +17,9 @@ namespace {
 const QString helperDir = QStringLiteral(TEST_HELPER_DIR);
 // While it exists, the helper waits there between a listing and a read.
 const QByteArray pauseFifo = TEST_HELPER_PAUSE;
-// Unfinished pairs that killed helpers left, more than one store clears.
-constexpr int deadPairs = 100, clearedPerStore = 16;
+// Unfinished pairs that killed helpers left, more than one store clears:
+// it clears 4 at least, 16 at most.
+constexpr int deadPairs = 100;
 const QByteArray absent = "<absent>";
 const QByteArray linked = "<linked>";
 const QByteArray secret = "someone else's";
@@ -275,9 +276,11 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
     if (scoreAfter != absent)
         expected << QFileInfo(pair).fileName();
     QStringList left = QDir(files).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    if (left.removeOne(QStringLiteral("staging")))
-        QCOMPARE(QDir(files + "/staging").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
-                 plant == u"dead pairs" ? deadPairs - clearedPerStore : 0);
+    if (left.removeOne(QStringLiteral("staging"))) {
+        const qsizetype staged = QDir(files + "/staging").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+        QVERIFY2(plant == u"dead pairs" ? staged <= deadPairs - 4 && staged >= deadPairs - 16 : staged == 0,
+                 qPrintable(QString::number(staged)));
+    }
     QCOMPARE(left, expected);
     if (scoreAfter != absent && !pair.endsWith(u"/record.4") && !pair.endsWith(u"/record.5")) { // the helper's
         for (const QString &path : {pair, pair + "/punt.txt", pair + "/nom.txt"})
