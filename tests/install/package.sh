@@ -202,7 +202,7 @@ for file in punt.txt nom.txt .lock; do
     chown nobody:games "$records/$file"
 done
 read_as_player() { printf 'read\n' | setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups "$helper"; }
-[[ $(read_as_player | od -c) == $(printf '3 5\n2\r\nUgo\r\n' | od -c) ]] || fail "a player reads $(read_as_player | od -c)"
+[[ $(read_as_player | od -c) == "$(printf '3 5\n2\r\nUgo\r\n' | od -c)" ]] || fail "a player reads $(read_as_player | od -c)"
 dpkg-reconfigure -f noninteractive valtrino >>"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
 [[ ! -e $records/.lock && ! -e $records/punt.txt && ! -e $records/nom.txt ]] || fail "a 1.1 helper's late files stay"
 
