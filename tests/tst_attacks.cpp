@@ -281,13 +281,10 @@ void AttacksTest::stoppedWriterDelaysNobody()
 }
 
 // 200 kills at random instants of pupil1's writer: no torn pair, never a
-// lower record, never a record without its log line. Then 1,000 unfinished
-// pairs with 32 KiB names, as pupil1's stopped and killed helpers leave
-// them: pupil2's record is stored at once, and later records clear them,
-// four at least each.
+// lower record, never a record without its log line, and nothing left that
+// a few records, clearing four leftovers at least each, do not clear.
 void AttacksTest::killedWritersTearNothing()
 {
-    using Clock = std::chrono::steady_clock;
     std::optional<SystemLog> log;
     if (const QByteArray path = qgetenv("ATTACK_LOG"); !path.isEmpty())
         log.emplace(path);
@@ -313,27 +310,11 @@ void AttacksTest::killedWritersTearNothing()
     qInfo("one write %lld us; %d of 200 writers finished before their kill; record %d", qint64(whole.count()),
           finished, best);
     log.reset(); // a log nobody reads would hold each record a second
-    const int dead = 1000;
-    for (int n = 0; n < dead; ++n) {
-        const QString pair = directory + QStringLiteral("/staging/dd%1").arg(n, 4, 10, QChar(u'0'));
-        QVERIFY(QDir().mkpath(pair));
-        for (const auto &[file, bytes] : {std::pair{"/punt.txt", QByteArray("1\r\n")},
-                                          std::pair{"/nom.txt", QByteArray(32767, 'x') + "\r\n"}}) {
-            QFile own(pair + file);
-            QVERIFY(own.open(QIODevice::WriteOnly) && own.write(bytes) == bytes.size());
-            QVERIFY(::chown(QFile::encodeName(own.fileName()).constData(), m_attacker.uid, gid_t(-1)) == 0);
-        }
-        QVERIFY(::chown(QFile::encodeName(pair).constData(), m_attacker.uid, gid_t(-1)) == 0
-                && ::chmod(QFile::encodeName(pair).constData(), 0770) == 0);
-    }
-    const auto begun = Clock::now();
-    QCOMPARE(store(m_player, 1000), 0);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
-    int records = 1;
-    while (!QDir(directory + "/staging").isEmpty() && records <= (dead + 200) / 4 + 1)
+    int records = 0;
+    do
         QCOMPARE(store(m_player, 1000 + records++), 0);
-    qInfo("the record after %d dead pairs took %lld ms; %d records cleared them", dead, qint64(took), records);
-    QVERIFY2(took < 1000, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    while (!QDir(directory + "/staging").isEmpty() && records <= 200 / 4);
+    qInfo("%d records of pupil2's cleared what the kills left", records);
     QStringList left = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     for (const QString &file : rootsFiles + QStringList{"staging"})
         QVERIFY(left.removeOne(file));
