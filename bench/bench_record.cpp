@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 #include <unistd.h>
 
 class BenchRecord : public QObject
@@ -128,10 +129,13 @@ private slots:
             if (!store())
                 QFAIL("not stored");
         }
+        // Counted once: 4 a record at least, 16 at most.
+        static bool counted = false;
         const int measured = m_score;
-        while (!QDir(staging).isEmpty() && m_score < 1000)
+        while (!counted && !QDir(staging).isEmpty() && m_score - measured <= 5000 / 4)
             QVERIFY(store());
-        qInfo("leftovers: %d more records cleared them", m_score - measured);
+        if (!std::exchange(counted, true))
+            qInfo("leftovers: %d more records cleared them", m_score - measured);
     }
 
     // The start-up's directory, creation step and reading of both files,
