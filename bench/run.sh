@@ -413,6 +413,8 @@ record_row() {
 record_row "game end: record stored" recordWrite 10
 record_row "game end: score not higher" notHigher 10
 record_row "start-up: creation step and reading" creation 10
+record_row "record stored, 5,000 dead pairs left" recordAfterLeftovers 100
+sed -n 's/.*leftovers: /    the dead pairs: /p' "$work/record.txt"
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')," \

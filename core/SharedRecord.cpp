@@ -3,11 +3,13 @@
 #include "LeadingNumber.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
+#include <random>
 #include <utility>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -27,6 +29,28 @@ constexpr mode_t pairFileMode = 0640;
 // Far more races than the players of one machine can run at once; beyond
 // this, something is wrong with the directory.
 constexpr int attempts = 100;
+
+// What one store spends at most on each kind of leftovers, older pairs and
+// unfinished ones, whatever a player left behind: a few pairs always, then
+// more until so many or so long (a busy disk makes each removal slow).
+// Later records thus clear any heap.
+constexpr std::size_t tidyAlways = 4;
+constexpr std::size_t tidyPerCall = 16;
+constexpr std::chrono::milliseconds tidyTime{2};
+
+class Tidying
+{
+public:
+    bool more() const
+    {
+        return m_removed < tidyAlways || (m_removed < tidyPerCall && std::chrono::steady_clock::now() < m_until);
+    }
+    void removed() { ++m_removed; }
+
+private:
+    std::size_t m_removed = 0;
+    std::chrono::steady_clock::time_point m_until = std::chrono::steady_clock::now() + tidyTime;
+};
 
 using Generation = std::uint64_t;
 
@@ -98,8 +122,9 @@ std::string drawName()
     return name;
 }
 
-// The names in a directory, listed afresh.
-std::vector<std::string> entries(int directory)
+// Calls visit with each name in a directory, listed afresh.
+template<typename Visit>
+void eachEntry(int directory, Visit visit)
 {
     Fd listed(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (listed.get() < 0)
@@ -108,7 +133,6 @@ std::vector<std::string> entries(int directory)
     if (!list)
         fail(errno);
     listed.release(); // closedir closes it
-    std::vector<std::string> names;
     int error = 0;
     for (;;) {
         errno = 0;
@@ -117,11 +141,17 @@ std::vector<std::string> entries(int directory)
             error = errno;
             break;
         }
-        names.emplace_back(entry->d_name);
+        visit(std::string_view(entry->d_name));
     }
     ::closedir(list);
     if (error != 0)
         fail(error);
+}
+
+std::vector<std::string> entries(int directory)
+{
+    std::vector<std::string> names;
+    eachEntry(directory, [&](std::string_view name) { names.emplace_back(name); });
     return names;
 }
 
@@ -153,25 +183,41 @@ void removePair(int parent, const char *entry)
     ::unlinkat(parent, entry, AT_REMOVEDIR);
 }
 
-// Pairs that killed helpers left unnamed. A living helper, even a stopped
-// one, holds a lock on its own, and nobody ever waits for that lock.
-void clearStaging(int directory)
+// Pairs that killed helpers left unnamed, as many as tidying allows, drawn
+// at random among all of them, so that pairs of living helpers hide no dead
+// ones. A living helper, even a stopped one, holds a lock on its own, and
+// nobody ever waits for that lock.
+void clearStaging(int directory, Tidying tidying)
 {
     const Fd place(openDirectoryAt(directory, stagingDirectory));
     if (place.get() < 0)
         return;
-    std::vector<std::string> names;
+    std::vector<std::string> drawn;
     try {
-        names = entries(place.get());
+        std::uint64_t seed = 0;
+        (void)!::getrandom(&seed, sizeof seed, 0);
+        std::mt19937_64 random(seed);
+        std::uint64_t seen = 0;
+        eachEntry(place.get(), [&](std::string_view name) {
+            if (!isDrawn(name))
+                return;
+            if (drawn.size() < tidyPerCall)
+                drawn.emplace_back(name);
+            else if (const std::uint64_t slot = random() % (seen + 1); slot < tidyPerCall)
+                drawn[slot] = name;
+            ++seen;
+        });
     } catch (const Failure &) {
         return; // tidying is not worth a lost record
     }
-    for (const std::string &name : names) {
-        if (!isDrawn(name))
-            continue;
+    for (const std::string &name : drawn) {
+        if (!tidying.more())
+            return;
         const Fd pair(openDirectoryAt(place.get(), name.c_str()));
-        if (pair.get() >= 0 && ::flock(pair.get(), LOCK_EX | LOCK_NB) == 0)
+        if (pair.get() >= 0 && ::flock(pair.get(), LOCK_EX | LOCK_NB) == 0) {
             removePair(place.get(), name.c_str());
+            tidying.removed();
+        }
     }
 }
 
@@ -277,20 +323,26 @@ private:
 };
 
 // The pair named after the generation, whole, or its score alone; nothing
-// when it went away meanwhile because a newer one replaced it.
+// when it is not the newest once read: a newer one replaced it, or a stopped
+// helper named a number again that a newer pair had freed.
 std::optional<Pair> readPair(const Directory &directory, Generation generation, bool withName = true)
 {
     const std::string entry = entryName(generation);
+    Pair pair;
     try {
-        const Directory pair(directory, entry.c_str());
-        std::string score = readWhole(pair, scoreFile);
-        return Pair{std::move(score), withName ? readWhole(pair, nameFile) : std::string()};
+        const Directory named(directory, entry.c_str());
+        pair.score = readWhole(named, scoreFile);
+        if (withName)
+            pair.name = readWhole(named, nameFile);
     } catch (const Failure &failure) {
         // Still the newest, it has lost a file: that is no race.
         if (failure.systemError() != ENOENT || newest(directory.fd()) == generation)
             throw;
         return std::nullopt;
     }
+    if (newest(directory.fd()) != generation)
+        return std::nullopt;
+    return pair;
 }
 
 std::string line(std::string_view text)
@@ -302,7 +354,7 @@ std::string line(std::string_view text)
 
 } // namespace
 
-Pair readShared(const Directory &directory)
+Pair readShared(const Directory &directory, const Steps &steps)
 {
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::optional<Generation> top = newest(directory.fd());
@@ -313,27 +365,38 @@ Pair readShared(const Directory &directory)
                 syncDirectory(directory);
             continue;
         }
+        if (steps.listed)
+            steps.listed();
         if (std::optional<Pair> pair = readPair(directory, *top))
             return std::move(*pair);
     }
     fail(EBUSY);
 }
 
-Outcome storeShared(const Directory &directory, std::string_view score, std::string_view name, double current)
+Outcome storeShared(const Directory &directory, std::string_view score, std::string_view name, double current,
+                    const Steps &steps)
 {
-    clearStaging(directory.fd());
+    bool announced = false;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::optional<Generation> top = newest(directory.fd());
         if (top) {
+            if (steps.listed)
+                steps.listed();
             const std::optional<Pair> stored = readPair(directory, *top, false);
             if (!stored)
                 continue;
-            if (!(leadingValue(stored->score) < current))
+            if (!(leadingValue(stored->score) < current)) {
+                clearStaging(directory.fd(), Tidying());
                 return Outcome::NotHigher;
+            }
         }
         const Generation next = top ? *top + 1 : 0;
         const std::string entry = entryName(next);
         Staged pair(directory, line(score), line(name));
+        if (!announced && steps.naming) {
+            steps.naming();
+            announced = true;
+        }
         if (!pair.nameAs(entry))
             continue; // another record came first: compare with it
         syncDirectory(directory);
@@ -344,11 +407,15 @@ Outcome storeShared(const Directory &directory, std::string_view score, std::str
             removePair(directory.fd(), entry.c_str());
             continue;
         }
+        Tidying tidying;
         for (const std::string &old : listed) {
             const std::optional<Generation> generation = generationOf(old);
-            if (generation && *generation < next)
+            if (generation && *generation < next && tidying.more()) {
                 removePair(directory.fd(), old.c_str());
+                tidying.removed();
+            }
         }
+        clearStaging(directory.fd(), Tidying());
         return Outcome::Stored;
     }
     fail(EBUSY);

@@ -16,12 +16,10 @@ public:
     explicit SystemLog(const QByteArray &path) : m_path(path)
     {
         ::unlink(path.constData());
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        m_address.sun_family = AF_UNIX;
+        std::strncpy(m_address.sun_path, path.constData(), sizeof m_address.sun_path - 1);
         m_socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        m_bound = ::bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
-            && ::chmod(path.constData(), 0666) == 0;
+        m_bound = ::bind(m_socket, address(), sizeof m_address) == 0 && ::chmod(path.constData(), 0666) == 0;
     }
     ~SystemLog()
     {
@@ -43,8 +41,25 @@ public:
         return n > 0 ? QByteArray(line, int(n)) : QByteArray();
     }
 
+    // Fills the queue with lines of someone else's, as a flood would: the
+    // log takes no more until it is read. False if it took none.
+    bool flood()
+    {
+        const int sender = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        int sent = 0;
+        if (::connect(sender, address(), sizeof m_address) == 0) {
+            while (::send(sender, "flood", 5, MSG_DONTWAIT) == 5)
+                ++sent;
+        }
+        ::close(sender);
+        return sent > 0;
+    }
+
 private:
+    const sockaddr *address() const { return reinterpret_cast<const sockaddr *>(&m_address); }
+
     QByteArray m_path;
+    sockaddr_un m_address{};
     int m_socket = -1;
     bool m_bound = false;
 };

@@ -2,8 +2,8 @@
 // installed set-group-id so that every player can set a record there while
 // the directory stays closed to them and the game itself runs with no
 // privilege. The request, the answer and the exit statuses are described
-// in RecordRequest.h; every record stored is logged with the account that
-// claimed it.
+// in RecordRequest.h; every record is logged, with the account that claims
+// it, before it is stored.
 //
 // Whoever starts it may be hostile: it trusts no environment, descriptor,
 // umask or argument, uses only the directory fixed when it was built,
@@ -70,8 +70,9 @@ bool readRequest(std::string &bytes)
 }
 
 // "record 12 by pupil1 (uid 1001)" to the system log, for the teacher:
-// anyone can claim a score by calling this program directly. Never waits:
-// a log that does not take the line must not hold the record back.
+// anyone can claim a score by calling this program directly. Sent before the
+// pair is named, so that no kill can part them; a log that does not take
+// the line within a second must not hold the record back any longer.
 void logRecord(int score)
 {
     const uid_t uid = ::getuid();
@@ -94,10 +95,29 @@ void logRecord(int score)
     const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (log < 0)
         return;
-    if (::connect(log, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-        (void)::send(log, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const timeval wait{1, 0};
+    if (::setsockopt(log, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0
+        && ::connect(log, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        (void)::send(log, line.data(), line.size(), MSG_NOSIGNAL);
     ::close(log);
 }
+
+#ifdef VALTRINO_PAUSE_FIFO
+// The tests' helper only: waits at this fifo, while it exists, until the
+// test writes a byte, so that the test can act between two steps.
+void pause()
+{
+    const int fifo = ::open(VALTRINO_PAUSE_FIFO, O_RDONLY | O_CLOEXEC);
+    if (fifo < 0)
+        return;
+    char go = 0;
+    (void)!::read(fifo, &go, 1);
+    ::close(fifo);
+}
+constexpr void (*listed)() = pause;
+#else
+constexpr void (*listed)() = nullptr;
+#endif
 
 int refuse(std::string_view why)
 {
@@ -130,14 +150,15 @@ int main(int argc, char *argv[])
     const std::string directory = VALTRINO_RECORD_DIR;
     try {
         const core::Directory shared(directory);
+        core::Steps steps;
+        steps.listed = listed;
         if (request->kind == core::Request::Read) {
-            core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared)));
+            core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared, steps)));
             return core::done;
         }
-        if (core::storeShared(shared, request->score, request->name, request->value) == core::Outcome::NotHigher)
-            return core::notHigher;
-        logRecord(request->value);
-        return core::done;
+        steps.naming = [&] { logRecord(request->value); };
+        const core::Outcome outcome = core::storeShared(shared, request->score, request->name, request->value, steps);
+        return outcome == core::Outcome::NotHigher ? core::notHigher : core::done;
     } catch (const core::Failure &failure) {
         say(directory + ": " + std::strerror(failure.systemError()) + ", error "
             + std::to_string(failure.code()));

@@ -48,6 +48,7 @@ fi
 
 package_cleanup() {
     set +e
+    [[ -n ${holder:-} ]] && kill "$holder" 2>/dev/null
     if ((installed)); then
         dpkg --purge valtrino >/dev/null 2>&1
     fi
@@ -165,6 +166,22 @@ chown nobody:games "$records/punt.txt" "$records/nom.txt" "$records/punt.txt.Ab3
 chmod 664 "$records/punt.txt" "$records/nom.txt"
 # The README of 1.1 advised this to let only the group set records.
 dpkg-statoverride --update --add root root 0755 "$helper"
+# The holder keeps punt.txt open for writing, with a write lease whose
+# break they ignore, across the upgrade; told to go on, they write 99999.
+mkfifo -m 644 "$pkgwork/go"
+setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups perl -MFcntl -e '
+    $SIG{IO} = "IGNORE";
+    my ($f, $go);
+    sysopen($f, $ARGV[0], O_RDWR) && fcntl($f, 1024, F_WRLCK) or die "no lease: $!"; # F_SETLEASE
+    print "held\n"; close STDOUT;
+    open($go, "<", $ARGV[1]) && <$go>;
+    syswrite($f, "99999\r\n") == 7 or die "no write: $!";' \
+    "$records/punt.txt" "$pkgwork/go" >"$pkgwork/holder.out" 2>"$pkgwork/holder.log" &
+holder=$!
+until [[ -s $pkgwork/holder.out ]]; do
+    kill -0 "$holder" 2>/dev/null || fail "the 1.1 holder took no lease"
+    sleep 0.1
+done
 
 say "upgrading to $(basename "$deb")"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
@@ -186,6 +203,19 @@ done
 dpkg-statoverride --remove "$helper"
 dpkg-reconfigure -f noninteractive valtrino >"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
 [[ $(mode_of "$helper") == "root:games 2755" ]] || fail "$helper is $(mode_of "$helper"), not root:games 2755"
+
+# The 1.1 holder writes through the descriptor kept across the upgrade, and
+# a 1.1 helper late: neither reaches the record, nor holds a read back.
+timeout 10 sh -c 'echo go >"$0"' "$pkgwork/go" || fail "the 1.1 holder is gone"
+wait "$holder" || fail "the 1.1 holder could not write its own descriptor: $(cat "$pkgwork/holder.log")"
+for file in punt.txt nom.txt .lock; do
+    printf '9999\r\n' >"$records/$file"
+    chown nobody:games "$records/$file"
+done
+read_as_player() { printf 'read\n' | setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups "$helper"; }
+[[ $(read_as_player | od -c) == "$(printf '3 5\n2\r\nUgo\r\n' | od -c)" ]] || fail "a player reads $(read_as_player | od -c)"
+dpkg-reconfigure -f noninteractive valtrino >>"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
+[[ ! -e $records/.lock && ! -e $records/punt.txt && ! -e $records/nom.txt ]] || fail "a 1.1 helper's late files stay"
 
 # The menu entry starts the installed game.
 menu_exec=$(sed -n 's/^Exec=//p' /usr/share/applications/org.example.Valtrino.desktop)
