@@ -48,6 +48,7 @@ fi
 
 package_cleanup() {
     set +e
+    [[ -z ${lease_break_time:-} ]] || echo "$lease_break_time" >/proc/sys/fs/lease-break-time
     [[ -n ${holder:-} ]] && kill "$holder" 2>/dev/null
     if ((installed)); then
         dpkg --purge valtrino >/dev/null 2>&1
@@ -183,6 +184,10 @@ until [[ -s $pkgwork/holder.out ]]; do
     sleep 0.1
 done
 
+# An open by the upgrade waits for the holder to give up the lease: 45 s by
+# default, 3 s here (put back afterwards).
+lease_break_time=$(</proc/sys/fs/lease-break-time)
+echo 3 >/proc/sys/fs/lease-break-time
 say "upgrading to $(basename "$deb")"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
     || fail "apt-get install over 1.1"
