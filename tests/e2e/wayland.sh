@@ -69,6 +69,8 @@ if within 3 iconic; then
     short_caption() { game_alive || return 2; [[ $(xprop -id "$main" _NET_WM_NAME) == *' = "Valtrino"' ]]; }
     within 10 short_caption || fail "minimised: $(xprop -id "$main" _NET_WM_NAME)"
     say "minimised: $(xprop -id "$main" _NET_WM_NAME)"
+elif [[ $compositor == *kwin_wayland ]]; then
+    fail "KWin did not minimise the window: $(xprop -id "$main" WM_STATE)"
 else
     say "the compositor does not tell X windows that they are minimised: caption not checked"
 fi
