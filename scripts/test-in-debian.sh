@@ -8,7 +8,7 @@
 # debootstrap's result and the packages apt downloads are kept in
 # VALTRINO_CHROOT_CACHE (/var/cache/valtrino-ci); each run starts from an
 # untouched copy of that system, in memory, and leaves nothing behind.
-# The fuzz targets, whose code has no Qt in it, run 10 s each there rather
+# The fuzz targets, whose code has no Qt in it, run 5 s each there rather
 # than 20 (VALTRINO_FUZZ_SECONDS).
 # Usage: scripts/test-in-debian.sh [SUITE]
 set -euo pipefail
@@ -92,5 +92,5 @@ git clone --quiet "$repo" "$root/root/valtrino"
 echo "=== The test command in a fresh Debian $suite"
 chroot "$root" chown _apt:root /var/cache/apt/archives/partial
 chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-    LANG=C.UTF-8 CI="${CI:-}" VALTRINO_JOBS="$jobs" VALTRINO_FUZZ_SECONDS="${VALTRINO_FUZZ_SECONDS:-10}" \
+    LANG=C.UTF-8 CI="${CI:-}" VALTRINO_JOBS="$jobs" VALTRINO_FUZZ_SECONDS="${VALTRINO_FUZZ_SECONDS:-5}" \
     bash -c 'cd /root/valtrino && bash scripts/test.sh'
