@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts in this folder; sourced, not run.
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,36 +22,53 @@ configure_test_build() {
         -DVALTRINO_RECORD_DIR="$repo/build/game-records" "$@"
 }
 
-# What runs below pid: the programs or scripts, by name.
+# What runs below pid: the programs or scripts, by name; pid's own name
+# when nothing does.
 running_below() {
-    local child args
-    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+    local pid=$1 child args names=""
+    for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do
         args=$(ps -o args= -p "$child" 2>/dev/null) || continue
         set -- $args
         [[ $1 == bash || $1 == sh || $1 == */bash ]] && shift
         [[ $1 == -* ]] && shift
-        printf '%s ' "${1##*/}"
+        names+="${1##*/} "
     done
+    printf '%s' "${names:-$(ps -o comm= -p "$pid" 2>/dev/null)}"
 }
 
-# Where heartbeats go, whatever a caller does with the command's output.
-exec 9>&1
-
-# heartbeat WHAT COMMAND...: runs COMMAND and, while it runs, says every
-# few seconds that WHAT goes on and what runs under it, so that a long step
-# never looks hung. Returns COMMAND's status.
+# heartbeat [--log FILE] WHAT COMMAND...: runs COMMAND, its output into FILE
+# if given, and while it runs says every few seconds that WHAT goes on and
+# what runs under it, so that a long step never looks hung. Returns
+# COMMAND's status. COMMAND runs in the foreground, so that Ctrl-C reaches
+# it; the ticker ends when its pipe from this shell closes, however this
+# shell ends.
 heartbeat() {
-    local what=$1 pid start=$SECONDS next
+    local log="" ticks status shell=$BASHPID
+    if [[ $1 == --log ]]; then
+        log=$2
+        shift 2
+    fi
+    exec {ticks}> >(tick "$1" "$shell")
     shift
-    "$@" &
-    pid=$!
-    next=$((SECONDS + 5))
-    while kill -0 "$pid" 2>/dev/null; do
-        sleep 0.2
-        if ((SECONDS >= next)) && kill -0 "$pid" 2>/dev/null; then
-            echo "  ... $what, $((SECONDS - start)) s: $(running_below "$pid")" >&9
-            next=$((SECONDS + 5))
-        fi
+    if [[ -n $log ]]; then
+        "$@" >"$log" 2>&1 {ticks}>&-
+    else
+        "$@" {ticks}>&-
+    fi
+    status=$?
+    exec {ticks}>&-
+    return "$status"
+}
+
+# tick WHAT PID: heartbeat's ticker, until its input closes.
+tick() {
+    local what=$1 parent=$2 start=$SECONDS child names
+    while true; do
+        read -r -t 5 _ || (($? > 128)) || return 0
+        names=""
+        for child in $(ps -o pid= --ppid "$parent" 2>/dev/null); do
+            ((child == BASHPID)) || names+="$(running_below "$child") "
+        done
+        echo "  ... $what, $((SECONDS - start)) s: $names"
     done
-    wait "$pid"
 }

@@ -39,7 +39,7 @@ if [[ ! -x $base/usr/bin/apt-get ]]; then
     made=$(mktemp -d "$cache/$suite-base.XXXXXX")
     chmod 755 "$made"
     echo "=== Making a minimal Debian $suite from $url (kept in $base)"
-    heartbeat "debootstrap" debootstrap --variant=minbase "$suite" "$made" "$url" >"$made.log" 2>&1 \
+    heartbeat --log "$made.log" "debootstrap" debootstrap --variant=minbase "$suite" "$made" "$url" \
         || { cat "$made.log"; rm -rf "$made"; exit 1; }
     rm -f "$made.log"
     mv "$made" "$base"

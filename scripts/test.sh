@@ -21,7 +21,7 @@ quietly() {
     local dir=$repo/$1
     shift
     mkdir -p "$dir"
-    heartbeat "building ${dir##*/}" "$@" >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; return 1; }
+    heartbeat --log "$dir/build.log" "building ${dir##*/}" "$@" || { cat "$dir/build.log"; return 1; }
     grep -A3 'warning:' "$dir/build.log" || true
 }
 
