@@ -3,8 +3,8 @@
 # package's own set-up step. Without root it only warns: the game then
 # keeps each player's records in their own home.
 #
-# Expects VALTRINO_RECORD_DIR, VALTRINO_INSTALL_SETGID, valtrino_helper and
-# valtrino_postinst.
+# Expects VALTRINO_RECORD_DIR, VALTRINO_INSTALL_SETGID, valtrino_postinst
+# and valtrino_postinst_environment, the build's paths for it.
 
 if(NOT "$ENV{DESTDIR}" STREQUAL "")
     # A staged install (a package build): ownership means nothing there and
@@ -14,7 +14,8 @@ if(NOT "$ENV{DESTDIR}" STREQUAL "")
 endif()
 
 if(VALTRINO_INSTALL_SETGID)
-    set(how_to "As root: sh ${valtrino_postinst} configure (it makes ${VALTRINO_RECORD_DIR} root:games 2770 and ${valtrino_helper} root:games 2755)")
+    list(JOIN valtrino_postinst_environment " " environment)
+    set(how_to "As root: env ${environment} sh ${valtrino_postinst} configure (it makes ${VALTRINO_RECORD_DIR} root:games 2770 and the record helper root:games 2755)")
 else()
     set(how_to "As root: mkdir -p ${VALTRINO_RECORD_DIR} && chown root:games ${VALTRINO_RECORD_DIR} && chmod 2775 ${VALTRINO_RECORD_DIR}")
 endif()
@@ -33,7 +34,7 @@ if(no_group)
     return()
 endif()
 
-execute_process(COMMAND ${CMAKE_COMMAND} -E env "VALTRINO_INSTALLED_HELPER=${valtrino_helper}"
+execute_process(COMMAND ${CMAKE_COMMAND} -E env ${valtrino_postinst_environment}
     sh "${valtrino_postinst}" configure RESULT_VARIABLE failed)
 if(failed)
     message(WARNING "Setting up ${VALTRINO_RECORD_DIR} failed. ${how_to}")

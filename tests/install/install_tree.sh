@@ -40,12 +40,12 @@ done
 [[ ! -e $stage/usr/bin/valtrino ]] || fail "a program in usr/bin: a game's goes in usr/games"
 # What Debian asks of every package: a manual page for the program, the
 # copyright and the changelog, compressed without a time stamp.
-for file in usr/share/man/man6/valtrino.6.gz usr/share/doc/valtrino/changelog.gz usr/share/doc/valtrino/copyright; do
+for file in usr/share/man/man6/valtrino.6 usr/share/doc/valtrino/changelog.gz usr/share/doc/valtrino/copyright; do
     [[ -f $stage/$file ]] || fail "no $file"
 done
-if [[ -f $stage/usr/share/man/man6/valtrino.6.gz ]]; then
-    zcat "$stage/usr/share/man/man6/valtrino.6.gz" | grep -q '^\.TH VALTRINO 6 ' || fail "valtrino.6.gz is no section 6 page"
-    warnings=$(zcat "$stage/usr/share/man/man6/valtrino.6.gz" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1)
+if [[ -f $stage/usr/share/man/man6/valtrino.6 ]]; then
+    grep -q '^\.TH VALTRINO 6 ' "$stage/usr/share/man/man6/valtrino.6" || fail "valtrino.6 is no section 6 page"
+    warnings=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$stage/usr/share/man/man6/valtrino.6" 2>&1)
     [[ -z $warnings ]] || fail "the manual page has warnings: $warnings"
 fi
 # Nothing may land outside the prefix: the record directory is made at
