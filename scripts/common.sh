@@ -29,7 +29,7 @@ running_below() {
     for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do
         args=$(ps -o args= -p "$child" 2>/dev/null) || continue
         set -- $args
-        [[ $1 == bash || $1 == sh || $1 == */bash ]] && shift
+        [[ ${1##*/} == bash || ${1##*/} == sh ]] && shift
         [[ $1 == -* ]] && shift
         names+="${1##*/} "
     done
