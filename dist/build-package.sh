@@ -6,6 +6,7 @@
 # Usage: dist/build-package.sh [DPKG-BUILDPACKAGE OPTIONS...]
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/common.sh
 
 need() { echo "$*" >&2; exit 1; }
 command -v apt-get >/dev/null || need "This builds on Debian 12 or 13: apt-get is missing"
@@ -23,5 +24,4 @@ fi
 command -v dpkg-buildpackage >/dev/null || need "dpkg-buildpackage is missing: install dpkg-dev (sudo apt-get install dpkg-dev)"
 dpkg-buildpackage -us -uc -b "$@"
 
-. /etc/os-release
-echo "Built for ${PRETTY_NAME:-this release}: $(cd .. && pwd)/valtrino_$(dpkg-parsechangelog -SVersion)_$(dpkg --print-architecture).deb"
+echo "Built for $release_name: $(cd .. && pwd)/valtrino_$(dpkg-parsechangelog -SVersion)_$(dpkg --print-architecture).deb"

@@ -2,6 +2,16 @@
 # Shared by the scripts in this folder; sourced, not run.
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The release, read once here: Debian 12 or 13, nothing else.
+{
+    IFS= read -r release_id
+    IFS= read -r debian_release
+    IFS= read -r release_name
+} < <(. /etc/os-release && printf '%s\n' "${ID:-}" "${VERSION_ID:-}" "${PRETTY_NAME:-}")
+if [[ $release_id != debian || ! $debian_release =~ ^1[23]$ ]]; then
+    echo "Valtrino builds and runs its tests on Debian 12 or 13, not on ${release_name:-this system}." >&2
+    exit 1
+fi
 # Two cores on the target machines; more jobs only swap.
 jobs=${VALTRINO_JOBS:-2}
 
@@ -28,6 +38,7 @@ running_below() {
     local pid=$1 child args names=""
     for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do
         args=$(ps -o args= -p "$child" 2>/dev/null) || continue
+        # shellcheck disable=SC2086 # the words of the command line
         set -- $args
         [[ ${1##*/} == bash || ${1##*/} == sh ]] && shift
         [[ $1 == -* ]] && shift

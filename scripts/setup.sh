@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build and play Valtrino, and with
-# "test" those needed to test it too. Works on Debian 12 and Debian 13.
+# "test" those needed to test it too. Building needs what debian/control
+# names (apt-get build-dep); this adds what playing or testing needs.
 # Nothing is asked and apt is skipped entirely when all are present.
 # Usage: scripts/setup.sh [play|test]   (default: test)
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 
 purpose=${1:-test}
 case $purpose in
@@ -13,8 +15,7 @@ esac
 
 # Debian 13 moved Liberation Sans Narrow out of fonts-liberation, and names
 # clang's runtime without its version.
-release=$(. /etc/os-release && echo "${VERSION_ID:-}")
-if [[ $release == 12 ]]; then
+if ((debian_release == 12)); then
     narrow_font=fonts-liberation
     clang_runtime=libclang-rt-14-dev
 else
@@ -22,11 +23,8 @@ else
     clang_runtime=libclang-rt-dev
 fi
 
-packages=(
-    build-essential g++ cmake ninja-build
-    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
-    fonts-liberation "$narrow_font" fonts-lato
-)
+# The fonts the package depends on.
+packages=(fonts-liberation "$narrow_font" fonts-lato)
 if [[ $purpose == test ]]; then
     packages+=(
         # A headless X server, its window manager, keystrokes, screenshots;
@@ -35,17 +33,14 @@ if [[ $purpose == test ]]; then
         # The test played by ear: the screen reader and its buses.
         orca at-spi2-core dbus-daemon dbus-bin procps
         # The installed files, the Debian package and its rebuild.
-        git desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian debhelper autopkgtest
+        git desktop-file-utils appstream librsvg2-bin libxml2-utils groff-base lintian autopkgtest
+        diffoscope-minimal
         # The fuzz targets: clang's libFuzzer and sanitizer runtimes.
         clang "$clang_runtime"
     )
-fi
-
-# Plasma's compositor tells an XWayland window that it was minimised, which
-# weston never does; without its recommends it is small. Debian 13's only.
-lean=()
-if [[ $purpose == test && $release != 12 ]]; then
-    lean=(kwin-wayland)
+    # Plasma's compositor tells an XWayland window that it was minimised,
+    # which weston never does. Debian 13's only.
+    ((debian_release == 12)) || packages+=(kwin-wayland)
 fi
 
 # absent PACKAGE...: those not installed.
@@ -57,28 +52,27 @@ absent() {
     done
 }
 mapfile -t missing < <(absent "${packages[@]}")
-mapfile -t lean_missing < <(absent "${lean[@]}")
-if ((${#missing[@]} + ${#lean_missing[@]} == 0)); then
-    exit 0
+build_deps=1
+if command -v dpkg-checkbuilddeps >/dev/null && (cd "$repo" && dpkg-checkbuilddeps 2>/dev/null); then
+    build_deps=0
 fi
-missing_all=("${missing[@]}" "${lean_missing[@]}")
+((${#missing[@]} + build_deps)) || exit 0
 
-echo "Installing ${#missing_all[@]} Debian packages: ${missing_all[*]}"
+wanted=("${missing[@]}")
+((build_deps)) && wanted+=("the build dependencies")
+echo "Installing: ${wanted[*]}"
 sudo=()
 if ((EUID != 0)); then
-    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing_all[*]}" >&2; exit 1; }
+    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${wanted[*]}" >&2; exit 1; }
     sudo=(sudo)
 fi
 # Another installation may be under way; wait for it rather than fail.
-apt=(apt-get -qq -o DPkg::Lock::Timeout=600)
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -qq -o DPkg::Lock::Timeout=600)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-install() {
-    ((${#@} > 1)) || return 0
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y "$@" >>"$log" 2>&1
-}
-if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${apt[@]}" update >"$log" 2>&1 \
-    || ! install --install-recommends "${missing[@]}" || ! install --no-install-recommends "${lean_missing[@]}"; then
+if ! "${apt[@]}" update >"$log" 2>&1 \
+    || { ((build_deps)) && ! "${apt[@]}" build-dep -y --no-install-recommends "$repo" >>"$log" 2>&1; } \
+    || { ((${#missing[@]})) && ! "${apt[@]}" install -y --no-install-recommends "${missing[@]}" >>"$log" 2>&1; }; then
     cat "$log" >&2
     echo "Installing the packages failed (above)." >&2
     exit 1

@@ -6,7 +6,7 @@
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 
-step() { echo "=== $* ($(. /etc/os-release && echo "$PRETTY_NAME"))"; }
+step() { echo "=== $* ($release_name)"; }
 
 step "Installing what building and testing need"
 heartbeat "installing packages" bash "$repo/scripts/setup.sh" test || exit 1
