@@ -88,8 +88,10 @@ arch=$(dpkg --print-architecture)
 deb=$pkgwork/valtrino_${version}_$arch.deb
 changes=$pkgwork/valtrino_${version}_$arch.changes
 [[ -f $deb && -f $pkgwork/valtrino-dbgsym_${version}_$arch.deb ]] || fail "no valtrino and valtrino-dbgsym packages"
-# In the field: the 1.2 that CPack made.
-dpkg --compare-versions "$version" gt 1.2 || fail "$version does not upgrade 1.2"
+# Every release in the field upgrades, the 1.2 that CPack made included.
+for earlier in $(dpkg-parsechangelog -l "$copy/debian/changelog" --format rfc822 --all -SVersion | tail -n +2); do
+    dpkg --compare-versions "$version" gt "$earlier" || fail "$version does not upgrade $earlier"
+done
 
 # --- What Debian's own checker says, of the source and the binaries. ---------
 say "lintian $(basename "$changes")"
