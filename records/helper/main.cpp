@@ -146,8 +146,9 @@ int main(int argc, char *argv[])
             core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared)));
             return core::done;
         }
-        const core::Outcome outcome = core::storeShared(shared, request->score, request->name, request->value,
-                                                        {.beforeNaming = [&] { logRecord(request->value); }});
+        core::Hooks hooks;
+        hooks.beforeNaming = [&] { logRecord(request->value); };
+        const core::Outcome outcome = core::storeShared(shared, request->score, request->name, request->value, hooks);
         return outcome == core::Outcome::NotHigher ? core::notHigher : core::done;
     } catch (const core::Failure &failure) {
         say(directory + ": " + std::strerror(failure.systemError()) + ", error "
