@@ -183,7 +183,7 @@ plant_flat() {
 # descriptors he kept on its files reach nothing of the record afterwards.
 for row in "1.1 plain" "1.2 plain" "1.1,1.2 plain" "1.1 forged" "1.1 odd"; do
     path=${row% *} kind=${row#* }
-    say "upgrading ${path//,/ then } to $version, a $kind record, a descriptor kept"
+    say "upgrading ${path//,/ then } to $version: $kind record, descriptors kept"
     installed=1
     for old in ${path//,/ }; do
         dpkg -i "$pkgwork/valtrino_$old.deb" >>"$pkgwork/old.log" 2>&1 || fail "installing $old"
