@@ -2,18 +2,18 @@
 
 #include "LeadingNumber.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <optional>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <utility>
 #include <sys/file.h>
-#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
