@@ -98,7 +98,8 @@ private slots:
     }
 
     // A better score through the helper with 5,000 unfinished pairs of
-    // 32 KiB names in staging/, as killed helpers leave them; then the
+    // 32 KiB names in staging/, as killed helpers of 625 other accounts
+    // leave them, 8 each at most; then the
     // number of further records that clear them all.
     void recordAfterLeftovers_data()
     {
@@ -111,7 +112,7 @@ private slots:
         const QString staging = m_directory + QStringLiteral("/staging/");
         const QByteArray name = QByteArray(32767, 'x') + "\r\n";
         for (int n = 0; n < 5000; ++n) {
-            const QString pair = staging + QStringLiteral("dd%1").arg(n, 4, 10, QChar(u'0'));
+            const QString pair = staging + QStringLiteral("%1.%2").arg(60000 + n / 8).arg(n % 8);
             QFile score(pair + QStringLiteral("/punt.txt")), holder(pair + QStringLiteral("/nom.txt"));
             QVERIFY(QDir().mkpath(pair) && score.open(QIODevice::WriteOnly) && holder.open(QIODevice::WriteOnly));
             QVERIFY(score.write("1\r\n") == 3 && holder.write(name) == name.size());

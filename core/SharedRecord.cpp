@@ -2,17 +2,18 @@
 
 #include "LeadingNumber.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <utility>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -22,8 +23,10 @@ namespace core {
 namespace {
 
 // Other players' helpers remove the pairs they replace, so the group may
-// write a pair's directory; its files never change once it is named.
-constexpr mode_t pairDirectoryMode = 0770;
+// write a pair's directory; its files never change once it is named. The
+// group bit keeps the files in the group where members run the helper
+// without it: else each member's files would take his own group.
+constexpr mode_t pairDirectoryMode = 02770;
 constexpr mode_t pairFileMode = 0640;
 
 // Far more races than the players of one machine can run at once; beyond
@@ -66,6 +69,7 @@ public:
     }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : m_fd(other.release()) {}
     Fd &operator=(Fd &&other) noexcept
     {
         std::swap(m_fd, other.m_fd);
@@ -98,28 +102,17 @@ std::optional<Generation> generationOf(std::string_view entry)
     return plainNumber(entry.substr(prefix.size()), 18, UINT64_MAX);
 }
 
-// The six letters or digits of a staged pair's name.
-bool isDrawn(std::string_view entry)
+// "UID.SLOT", the name of a staged pair.
+bool isStaged(std::string_view entry)
 {
-    if (entry.size() != 6)
-        return false;
-    for (const char c : entry) {
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
-            return false;
-    }
-    return true;
+    const std::size_t dot = entry.find('.');
+    return dot != std::string_view::npos && plainNumber(entry.substr(0, dot), 10, UINT32_MAX)
+        && plainNumber(entry.substr(dot + 1), 1, stagingSlots - 1);
 }
 
-std::string drawName()
+std::string slotName(int slot)
 {
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char random[6] = {};
-    if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random))
-        fail(errno);
-    std::string name;
-    for (const unsigned char r : random)
-        name += letters[r % (sizeof letters - 1)];
-    return name;
+    return std::to_string(::getuid()) + '.' + std::to_string(slot);
 }
 
 // Calls visit with each name in a directory, listed afresh.
@@ -183,41 +176,52 @@ void removePair(int parent, const char *entry)
     ::unlinkat(parent, entry, AT_REMOVEDIR);
 }
 
-// Pairs that killed helpers left unnamed, as many as tidying allows, drawn
-// at random among all of them, so that pairs of living helpers hide no dead
-// ones. A living helper, even a stopped one, holds a lock on its own, and
-// nobody ever waits for that lock.
+// The staged directory at entry, locked, when its name still leads to it.
+Fd lockedPair(int place, const char *entry)
+{
+    Fd pair(openDirectoryAt(place, entry));
+    struct stat opened, named;
+    if (pair.get() < 0 || ::flock(pair.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(pair.get(), &opened) != 0
+        || ::fstatat(place, entry, &named, AT_SYMLINK_NOFOLLOW) != 0 || opened.st_ino != named.st_ino
+        || opened.st_dev != named.st_dev)
+        return Fd();
+    return pair;
+}
+
+// A living helper, even a stopped one, holds a lock on its staged pair, and
+// nobody ever waits for that lock: a pair that can be locked is dead.
+bool clearIfDead(int place, const char *entry)
+{
+    if (lockedPair(place, entry).get() < 0)
+        return false;
+    removePair(place, entry);
+    return true;
+}
+
+// Pairs that killed helpers of any account left unnamed, as many as
+// tidying allows, drawn at random so that living helpers' pairs hide no
+// dead ones.
 void clearStaging(int directory, Tidying tidying)
 {
     const Fd place(openDirectoryAt(directory, stagingDirectory));
     if (place.get() < 0)
         return;
-    std::vector<std::string> drawn;
+    std::vector<std::string> staged, drawn;
     try {
-        std::uint64_t seed = 0;
-        (void)!::getrandom(&seed, sizeof seed, 0);
-        std::mt19937_64 random(seed);
-        std::uint64_t seen = 0;
         eachEntry(place.get(), [&](std::string_view name) {
-            if (!isDrawn(name))
-                return;
-            if (drawn.size() < tidyPerCall)
-                drawn.emplace_back(name);
-            else if (const std::uint64_t slot = random() % (seen + 1); slot < tidyPerCall)
-                drawn[slot] = name;
-            ++seen;
+            if (isStaged(name))
+                staged.emplace_back(name);
         });
     } catch (const Failure &) {
         return; // tidying is not worth a lost record
     }
+    std::sample(staged.begin(), staged.end(), std::back_inserter(drawn), tidyPerCall,
+                std::mt19937_64(std::random_device()()));
     for (const std::string &name : drawn) {
         if (!tidying.more())
             return;
-        const Fd pair(openDirectoryAt(place.get(), name.c_str()));
-        if (pair.get() >= 0 && ::flock(pair.get(), LOCK_EX | LOCK_NB) == 0) {
-            removePair(place.get(), name.c_str());
+        if (clearIfDead(place.get(), name.c_str()))
             tidying.removed();
-        }
     }
 }
 
@@ -241,10 +245,17 @@ public:
         m_place = Fd(openDirectoryAt(m_directory, stagingDirectory));
         if (m_place.get() < 0)
             fail(errno);
-        for (int attempt = 0; attempt < attempts && m_pair.get() < 0; ++attempt)
-            makeOwn();
+        // A slot of this account's, whose dead pairs it clears: so what
+        // one account's killed helpers leave stays within its slots.
+        for (int slot = 0; slot < stagingSlots; ++slot) {
+            const std::string name = slotName(slot);
+            if (m_pair.get() < 0)
+                takeSlot(name);
+            else
+                clearIfDead(m_place.get(), name.c_str());
+        }
         if (m_pair.get() < 0)
-            fail(EBUSY);
+            fail(EBUSY); // all held, by this account's busy or stopped helpers
         try {
             if (::fchmod(m_pair.get(), pairDirectoryMode) != 0)
                 fail(errno);
@@ -287,32 +298,24 @@ public:
     }
 
 private:
-    // A fresh directory, locked, that no clean-up took meanwhile.
-    void makeOwn()
+    // The slot's fresh directory, locked, that no clean-up took meanwhile;
+    // a dead pair there is cleared first. Nothing while a helper holds it.
+    void takeSlot(const std::string &name)
     {
-        m_name = drawName();
-        if (::mkdirat(m_place.get(), m_name.c_str(), pairDirectoryMode) != 0) {
-            if (errno == EEXIST)
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            if (::mkdirat(m_place.get(), name.c_str(), pairDirectoryMode) == 0) {
+                m_pair = lockedPair(m_place.get(), name.c_str());
+                if (m_pair.get() >= 0) {
+                    m_name = name;
+                    return;
+                }
+            } else if (errno != EEXIST) {
+                fail(errno);
+            } else if (!clearIfDead(m_place.get(), name.c_str())
+                       && ::faccessat(m_place.get(), name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
                 return;
-            fail(errno);
+            }
         }
-        Fd pair(openDirectoryAt(m_place.get(), m_name.c_str()));
-        if (pair.get() < 0) {
-            if (errno == ENOENT)
-                return;
-            fail(errno);
-        }
-        if (::flock(pair.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK)
-                return; // a clean-up is removing it
-            fail(errno);
-        }
-        struct stat opened, named;
-        if (::fstat(pair.get(), &opened) != 0
-            || ::fstatat(m_place.get(), m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
-            || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev)
-            return;
-        m_pair = std::move(pair);
     }
 
     int m_directory;
@@ -352,21 +355,33 @@ std::string line(std::string_view text)
     return bytes;
 }
 
+// The flat files of an old release, which the upgrade's configure makes a
+// pair: until then nothing may start a record beside them.
+void awaitUpgrade(const Directory &directory)
+{
+    struct stat flat;
+    for (const char *file : {scoreFile, nameFile}) {
+        if (::fstatat(directory.fd(), file, &flat, AT_SYMLINK_NOFOLLOW) == 0)
+            fail(EAGAIN);
+    }
+}
+
 } // namespace
 
-Pair readShared(const Directory &directory, const Steps &steps)
+Pair readShared(const Directory &directory, const Hooks &hooks)
 {
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::optional<Generation> top = newest(directory.fd());
         if (!top) {
+            awaitUpgrade(directory);
             // The creation step: both files, empty.
             Staged empty(directory, {}, {});
             if (empty.nameAs(entryName(0)))
                 syncDirectory(directory);
             continue;
         }
-        if (steps.listed)
-            steps.listed();
+        if (hooks.afterListing)
+            hooks.afterListing();
         if (std::optional<Pair> pair = readPair(directory, *top))
             return std::move(*pair);
     }
@@ -374,14 +389,16 @@ Pair readShared(const Directory &directory, const Steps &steps)
 }
 
 Outcome storeShared(const Directory &directory, std::string_view score, std::string_view name, double current,
-                    const Steps &steps)
+                    const Hooks &hooks)
 {
     bool announced = false;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::optional<Generation> top = newest(directory.fd());
-        if (top) {
-            if (steps.listed)
-                steps.listed();
+        if (!top) {
+            awaitUpgrade(directory);
+        } else {
+            if (hooks.afterListing)
+                hooks.afterListing();
             const std::optional<Pair> stored = readPair(directory, *top, false);
             if (!stored)
                 continue;
@@ -393,8 +410,8 @@ Outcome storeShared(const Directory &directory, std::string_view score, std::str
         const Generation next = top ? *top + 1 : 0;
         const std::string entry = entryName(next);
         Staged pair(directory, line(score), line(name));
-        if (!announced && steps.naming) {
-            steps.naming();
+        if (!announced && hooks.beforeNaming) {
+            hooks.beforeNaming();
             announced = true;
         }
         if (!pair.nameAs(entry))

@@ -22,26 +22,32 @@ inline constexpr char generationPrefix[] = "record.";
 // there.
 inline constexpr char stagingDirectory[] = "staging";
 
-// What the helper does at two points of its work.
-struct Steps
+// Called at two moments of the work, when set.
+struct Hooks
 {
-    // After a listing of the directory, before the pair it found is read:
-    // only the tests' helper pauses there.
-    void (*listed)() = nullptr;
+    // After a listing of the directory, before the pair it found is read.
+    std::function<void()> afterListing;
     // Once a better pair is made whole, before it is named: at most once a
     // store, so that a kill at any instant leaves no record without it.
-    std::function<void()> naming;
+    std::function<void()> beforeNaming;
 };
+
+// Unfinished pairs that one account's helpers may hold at once, each under
+// staging/UID.SLOT: a helper clears its account's dead pair in a slot
+// before it stages there, and is refused (try again) when all are held.
+inline constexpr int stagingSlots = 8;
 
 // The current pair, whole: still the newest after it was read. Where there
 // is none yet, an empty pair is made first: the creation step of the
-// start-up.
-Pair readShared(const Directory &directory, const Steps &steps = {});
+// start-up. Until the flat files of an old release become a pair, there is
+// nothing to read: try again later.
+Pair readShared(const Directory &directory, const Hooks &hooks = {});
 
 // Stores score and name as the new pair only when current is above the
 // score of the pair that is current at that moment; otherwise nothing.
-// Afterwards it clears a few older or unfinished pairs, never many.
+// Afterwards it clears a few older pairs, and unfinished ones that dead
+// helpers of any account left, never many.
 Outcome storeShared(const Directory &directory, std::string_view score, std::string_view name, double current,
-                    const Steps &steps = {});
+                    const Hooks &hooks = {});
 
 } // namespace core

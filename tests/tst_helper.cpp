@@ -1,4 +1,5 @@
 #include "GameFixture.h"
+#include "SharedRecord.h"
 #include "SystemLog.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +17,6 @@
 namespace {
 
 const QString helperDir = QStringLiteral(TEST_HELPER_DIR);
-// While it exists, the helper waits there between a listing and a read.
-const QByteArray pauseFifo = TEST_HELPER_PAUSE;
 // Unfinished pairs that killed helpers left, more than one store clears:
 // it clears 4 at least, 16 at most.
 constexpr int deadPairs = 100;
@@ -83,6 +83,8 @@ private slots:
     void helperAnswersEveryRequestByItsContract_data();
     void helperAnswersEveryRequestByItsContract();
     void helperKeepsNoInheritedDescriptor();
+    void sharedRecordHoldsWhateverHappensBetweenItsSteps_data();
+    void sharedRecordHoldsWhateverHappensBetweenItsSteps();
     void gameTakesEveryHelperAnswerAsTheHelperMeansIt_data();
     void gameTakesEveryHelperAnswerAsTheHelperMeansIt();
     void gameEndThroughTheRealHelperStoresOrReportsAsInProcess_data();
@@ -95,7 +97,6 @@ private:
 void HelperTest::init()
 {
     removeHelperDir();
-    ::unlink(pauseFifo.constData());
     QVERIFY(QDir().mkpath(helperDir));
     // Beside the record directory: /tmp may be another file system, where
     // the directory could not be moved.
@@ -149,12 +150,6 @@ void HelperTest::helperAnswersEveryRequestByItsContract_data()
                                                 << name;
     QTest::newRow("record: lower writes nothing") << QByteArray("record\n0\nZed") << "" << score << name << 1
                                                   << score << name;
-    // Listed record.4; record.5 replaced it, then a stopped helper named record.4 again with 32000.
-    QTest::newRow("read: a stale pair named after the listing") << QByteArray("read\n") << "stale" << score << name
-                                                                << 0 << QByteArray("12\r\n") << QByteArray("Ann\r\n");
-    QTest::newRow("record: a stale pair named after the listing") << QByteArray("record\n100\nA") << "stale" << score
-                                                                  << name << 0 << QByteArray("100\r\n")
-                                                                  << QByteArray("A\r\n");
     QTest::newRow("record: dead pairs of 32 KiB names, a few cleared")
         << QByteArray("record\n9\nA") << "dead pairs" << score << name << 0 << QByteArray("9\r\n")
         << QByteArray("A\r\n");
@@ -223,11 +218,9 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
         files = m_elsewhere->filePath(QStringLiteral("moved"));
         QVERIFY(QDir().rename(helperDir, files));
         QVERIFY(QFile::link(files, helperDir));
-    } else if (plant == u"stale") {
-        QVERIFY(::mkfifo(pauseFifo.constData(), 0600) == 0);
     } else if (plant == u"dead pairs") {
-        for (int n = 0; n < deadPairs; ++n) {
-            const QString pair = helperDir + QStringLiteral("/staging/dd%1").arg(n, 4, 10, QChar(u'0'));
+        for (int n = 0; n < deadPairs; ++n) { // other accounts' slots
+            const QString pair = helperDir + QStringLiteral("/staging/%1.%2").arg(60000 + n / 8).arg(n % 8);
             put(pair + "/punt.txt", "1\r\n");
             put(pair + "/nom.txt", QByteArray(32767, 'x') + "\r\n");
         }
@@ -241,21 +234,7 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
     QVERIFY(helper.waitForStarted());
     helper.write(request);
     helper.closeWriteChannel();
-    if (plant == u"stale") {
-        int go = -1;
-        QTRY_VERIFY((go = ::open(pauseFifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0);
-        put(helperDir + "/record.5/punt.txt", "12\r\n");
-        put(helperDir + "/record.5/nom.txt", "Ann\r\n");
-        QVERIFY(QDir(helperDir + "/record.4").removeRecursively());
-        put(helperDir + "/record.4/punt.txt", "32000\r\n");
-        put(helperDir + "/record.4/nom.txt", "Stale\r\n");
-        ::unlink(pauseFifo.constData());
-        QCOMPARE(::write(go, "x", 1), 1);
-        ::close(go);
-    }
     QVERIFY(helper.waitForFinished(20000));
-    if (plant == u"stale") // as the stopped helper does once it sees record.5
-        QVERIFY(QDir(helperDir + "/record.4").removeRecursively());
     const QByteArray said = helper.readAllStandardError();
 
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
@@ -284,7 +263,7 @@ void HelperTest::helperAnswersEveryRequestByItsContract()
                  qPrintable(QString::number(staged)));
     }
     QCOMPARE(left, expected);
-    if (scoreAfter != absent && !pair.endsWith(u"/record.4") && !pair.endsWith(u"/record.5")) { // the helper's
+    if (scoreAfter != absent && !pair.endsWith(u"/record.4")) { // the helper's
         for (const QString &path : {pair, pair + "/punt.txt", pair + "/nom.txt"})
             QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther
                                                       | QFileDevice::ExeOther),
@@ -310,6 +289,95 @@ void HelperTest::helperKeepsNoInheritedDescriptor()
     helper.closeWriteChannel();
     QVERIFY(helper.waitForFinished(20000));
     QCOMPARE(helper.exitCode(), 2);
+}
+
+void HelperTest::sharedRecordHoldsWhateverHappensBetweenItsSteps_data()
+{
+    QTest::addColumn<int>("score"); // -1: a read
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QByteArray>("scoreAfter");
+    QTest::addColumn<QByteArray>("nameAfter");
+    QTest::addColumn<int>("stagedAfter");
+
+    // Listed record.4; record.5 replaced it, then a stopped helper named record.4 again with 32000.
+    QTest::newRow("read: a stale pair named after the listing") << -1 << "stale" << 0 << QByteArray("12\r\n")
+                                                                << QByteArray("Ann\r\n") << 0;
+    QTest::newRow("record: a stale pair named after the listing") << 100 << "stale" << 0 << QByteArray("100\r\n")
+                                                                  << QByteArray("A\r\n") << 0;
+    // Between the unpack of an upgrade and its configure.
+    QTest::newRow("read: an old release's flat files, no pair yet") << -1 << "flat" << 75 << absent << absent << 0;
+    QTest::newRow("record: an old release's flat files, no pair yet") << 9 << "flat" << 75 << absent << absent << 0;
+    QTest::newRow("record: all of the account's slots held") << 9 << "held" << 75 << QByteArray("7\r\n")
+                                                             << QByteArray("Bea\r\n") << core::stagingSlots;
+    QTest::newRow("record: the account's dead pairs cleared first") << 9 << "dead" << 0 << QByteArray("9\r\n")
+                                                                    << QByteArray("A\r\n") << 0;
+}
+
+// In the helper's own process, the test acts between its steps.
+void HelperTest::sharedRecordHoldsWhateverHappensBetweenItsSteps()
+{
+    QFETCH(int, score);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, error);
+    QFETCH(QByteArray, scoreAfter);
+    QFETCH(QByteArray, nameAfter);
+    QFETCH(int, stagedAfter);
+
+    if (meanwhile == u"flat") {
+        put(helperDir + "/punt.txt", "30\r\n");
+    } else {
+        put(helperDir + "/record.4/punt.txt", "7\r\n");
+        put(helperDir + "/record.4/nom.txt", "Bea\r\n");
+    }
+    std::vector<int> held;
+    for (int slot = 0; slot < core::stagingSlots && (meanwhile == u"held" || meanwhile == u"dead"); ++slot) {
+        const QString pair = helperDir + QStringLiteral("/staging/%1.%2").arg(::getuid()).arg(slot);
+        put(pair + "/punt.txt", "1\r\n");
+        if (meanwhile == u"held") {
+            held.push_back(::open(QFile::encodeName(pair).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            QCOMPARE(::flock(held.back(), LOCK_EX | LOCK_NB), 0);
+        }
+    }
+    bool stale = meanwhile == u"stale";
+    core::Hooks hooks;
+    hooks.afterListing = [&] {
+        if (!std::exchange(stale, false))
+            return;
+        put(helperDir + "/record.5/punt.txt", "12\r\n");
+        put(helperDir + "/record.5/nom.txt", "Ann\r\n");
+        QVERIFY(QDir(helperDir + "/record.4").removeRecursively());
+        put(helperDir + "/record.4/punt.txt", "32000\r\n");
+        put(helperDir + "/record.4/nom.txt", "Stale\r\n");
+    };
+    const core::Directory directory(QFile::encodeName(helperDir).toStdString());
+    int failed = 0;
+    core::Pair read;
+    try {
+        if (score < 0)
+            read = core::readShared(directory, hooks);
+        else
+            QCOMPARE(core::storeShared(directory, std::to_string(score), "A", score, hooks), core::Outcome::Stored);
+    } catch (const core::Failure &failure) {
+        failed = failure.code();
+    }
+    for (const int fd : held)
+        ::close(fd);
+    if (meanwhile == u"stale") // as the stopped helper does once it sees record.5
+        QVERIFY(QDir(helperDir + "/record.4").removeRecursively());
+
+    QCOMPARE(failed, error);
+    const QString pair = current(helperDir);
+    if (score < 0 && !error)
+        QCOMPARE(QByteArray::fromStdString(read.score + read.name), scoreAfter + nameAfter);
+    QCOMPARE(state(pair + "/punt.txt"), scoreAfter);
+    QCOMPARE(state(pair + "/nom.txt"), nameAfter);
+    QCOMPARE(state(helperDir + "/punt.txt"), meanwhile == u"flat" ? QByteArray("30\r\n") : absent);
+    QCOMPARE(QDir(helperDir + "/staging").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), stagedAfter);
+    // Members who run the helper without its group bit share the pair by it.
+    struct stat made = {};
+    QVERIFY(score < 0 || error
+            || (::stat(QFile::encodeName(pair).constData(), &made) == 0 && (made.st_mode & 07777) == 02770));
 }
 
 void HelperTest::gameTakesEveryHelperAnswerAsTheHelperMeansIt_data()

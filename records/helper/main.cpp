@@ -13,6 +13,7 @@
 #include "SharedRecord.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -95,29 +96,20 @@ void logRecord(int score)
     const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (log < 0)
         return;
-    const timeval wait{1, 0};
-    if (::setsockopt(log, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0
-        && ::connect(log, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-        (void)::send(log, line.data(), line.size(), MSG_NOSIGNAL);
+    if (::connect(log, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        // A stop and continue interrupts the wait even without a handler.
+        using namespace std::chrono;
+        const auto until = steady_clock::now() + seconds(1);
+        for (auto left = until - steady_clock::now(); left > 0s; left = until - steady_clock::now()) {
+            const auto micro = duration_cast<microseconds>(left).count() + 1;
+            const timeval wait{micro / 1000000, suseconds_t(micro % 1000000)};
+            if (::setsockopt(log, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0
+                || ::send(log, line.data(), line.size(), MSG_NOSIGNAL) >= 0 || errno != EINTR)
+                break;
+        }
+    }
     ::close(log);
 }
-
-#ifdef VALTRINO_PAUSE_FIFO
-// The tests' helper only: waits at this fifo, while it exists, until the
-// test writes a byte, so that the test can act between two steps.
-void pause()
-{
-    const int fifo = ::open(VALTRINO_PAUSE_FIFO, O_RDONLY | O_CLOEXEC);
-    if (fifo < 0)
-        return;
-    char go = 0;
-    (void)!::read(fifo, &go, 1);
-    ::close(fifo);
-}
-constexpr void (*listed)() = pause;
-#else
-constexpr void (*listed)() = nullptr;
-#endif
 
 int refuse(std::string_view why)
 {
@@ -150,14 +142,13 @@ int main(int argc, char *argv[])
     const std::string directory = VALTRINO_RECORD_DIR;
     try {
         const core::Directory shared(directory);
-        core::Steps steps;
-        steps.listed = listed;
         if (request->kind == core::Request::Read) {
-            core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared, steps)));
+            core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared)));
             return core::done;
         }
-        steps.naming = [&] { logRecord(request->value); };
-        const core::Outcome outcome = core::storeShared(shared, request->score, request->name, request->value, steps);
+        core::Hooks hooks;
+        hooks.beforeNaming = [&] { logRecord(request->value); };
+        const core::Outcome outcome = core::storeShared(shared, request->score, request->name, request->value, hooks);
         return outcome == core::Outcome::NotHigher ? core::notHigher : core::done;
     } catch (const core::Failure &failure) {
         say(directory + ": " + std::strerror(failure.systemError()) + ", error "

@@ -48,8 +48,6 @@ fi
 
 package_cleanup() {
     set +e
-    [[ -z ${lease_break_time:-} ]] || echo "$lease_break_time" >/proc/sys/fs/lease-break-time
-    [[ -n ${holder:-} ]] && kill "$holder" 2>/dev/null
     if ((installed)); then
         dpkg --purge valtrino >/dev/null 2>&1
     fi
@@ -116,84 +114,139 @@ for path in /usr/share/man/man6/valtrino.6.gz /usr/share/doc/valtrino/{changelog
 done
 grep -q ' ./var/' "$pkgwork/contents.log" && fail "the package ships the record directory itself"
 
-# --- Upgrade over 1.1, whose helper kept the record files in the open
-# directory, owned by the last record holder, beside a lock file; with an
-# administrator's override that took the group bit away. -------------------
-say "installing a 1.1 package, as the previous release did"
-old=$pkgwork/old
-mkdir -p "$old/DEBIAN" "$old$(dirname "$helper")"
-cat >"$old/DEBIAN/control" <<CONTROL
+# --- Releases before this one, as far as the record goes: 1.1's helper kept
+# flat files owned by the last holder, in a directory open to the group,
+# beside a lock file; 1.2's configure closed it and moved those very files
+# into record.0, root's by chown. ---------------------------------------------
+old_release() {
+    local root=$pkgwork/old-$1
+    mkdir -p "$root/DEBIAN" "$root$(dirname "$helper")"
+    cat >"$root/DEBIAN/control" <<CONTROL
 Package: valtrino
-Version: 1.1
+Version: $1
 Architecture: $(dpkg --print-architecture)
 Maintainer: Valtrino <valtrino@valtrino.example>
 Section: games
 Priority: optional
 Description: Roman numerals game for the classroom, in Italian
- The previous release, as far as an upgrade is concerned.
+ A previous release, as far as an upgrade is concerned.
 CONTROL
-# 1.1's postinst, as far as the records go.
-cat >"$old/DEBIAN/postinst" <<'POSTINST'
-#!/bin/sh
-set -e
+    printf '#!/bin/sh\nset -e\nrelease=%s\n' "$1" >"$root/DEBIAN/postinst"
+    cat >>"$root/DEBIAN/postinst" <<'POSTINST'
 own() {
     if ! dpkg-statoverride --list "$2" >/dev/null 2>&1; then
         chown root:games "$2"
         chmod "$1" "$2"
     fi
 }
+r=/var/games/valtrino
 if [ "$1" = configure ]; then
-    mkdir -p /var/games/valtrino
-    own 2775 /var/games/valtrino
-    if [ ! -e /var/games/valtrino/.lock ]; then
-        : >/var/games/valtrino/.lock
-        chown root:games /var/games/valtrino/.lock
-        chmod 0660 /var/games/valtrino/.lock
+    mkdir -p $r
+    if [ $release = 1.1 ]; then
+        own 2775 $r
+        [ -e $r/.lock ] || { : >$r/.lock; chown root:games $r/.lock; chmod 0660 $r/.lock; }
+    else
+        own 2770 $r
+        mkdir -p $r/staging
+        if [ -f $r/punt.txt ] && ! ls -d $r/record.* >/dev/null 2>&1; then
+            mkdir $r/record.0
+            mv $r/punt.txt $r/nom.txt $r/record.0/
+            chown -R root:games $r/record.0
+            chmod 640 $r/record.0/punt.txt $r/record.0/nom.txt
+        fi
+        rm -f $r/.lock
     fi
     own 2755 /usr/lib/games/valtrino/valtrino-record
 fi
 POSTINST
-printf '#!/bin/sh\nexit 0\n' >"$old$helper"
-chmod 755 "$old/DEBIAN/postinst" "$old$helper"
-dpkg-deb --root-owner-group --build "$old" "$pkgwork/valtrino_1.1.deb" >"$pkgwork/old.log" 2>&1 \
-    || fail "building the 1.1 package"
+    printf '#!/bin/sh\nexit 0\n' >"$root$helper"
+    chmod 755 "$root/DEBIAN/postinst" "$root$helper"
+    dpkg-deb --root-owner-group --build "$root" "$pkgwork/valtrino_$1.deb" >>"$pkgwork/old.log" 2>&1 \
+        || fail "building the $1 package"
+}
+old_release 1.1
+old_release 1.2
+read_as_player() { printf 'read\n' | setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups "$helper"; }
+newest_pair() { echo "$records/$(ls "$records" | grep '^record\.[0-9]*$' | sort -t. -k2n | tail -n 1)"; }
+# What 1.1's helper left: the holder's own files. "forged": a score no game
+# makes; "odd": a name file hard-linked to another file, a directory for
+# the lock.
+plant_flat() {
+    printf '%s\r\n' "$([[ $1 == forged ]] && echo 99999 || echo 2)" >"$records/punt.txt"
+    printf 'Ugo\r\n' >"$records/nom.txt"
+    chown nobody:games "$records/punt.txt" "$records/nom.txt"
+    chmod 664 "$records/punt.txt" "$records/nom.txt"
+    if [[ $1 == odd ]]; then
+        ln -f "$records/nom.txt" "$records/nom.txt.2"
+        rm -f "$records/.lock" && mkdir "$records/.lock"
+    fi
+}
+
+# Each path to this release from a record that a player could reach: the
+# descriptors he kept on its files reach nothing of the record afterwards.
+for row in "1.1 plain" "1.2 plain" "1.1,1.2 plain" "1.1 forged" "1.1 odd"; do
+    path=${row% *} kind=${row#* }
+    say "upgrading ${path//,/ then } to $version: $kind record, descriptors kept"
+    installed=1
+    for old in ${path//,/ }; do
+        dpkg -i "$pkgwork/valtrino_$old.deb" >>"$pkgwork/old.log" 2>&1 || fail "installing $old"
+        if [[ $old == 1.1 && $path == 1.1* ]]; then
+            plant_flat "$kind"
+            exec 7<>"$records/punt.txt" 8<>"$records/nom.txt"
+        elif [[ $path == 1.2 ]]; then
+            # A member's record in 1.2's restricted mode: the pair lost its
+            # group bit, the files took his own group.
+            install -d -o nobody -g games -m 0770 "$records/record.3"
+            printf '2\r\n' >"$records/record.3/punt.txt"
+            printf 'Ugo\r\n' >"$records/record.3/nom.txt"
+            chown nobody:nogroup "$records/record.3/punt.txt" "$records/record.3/nom.txt"
+            chmod 640 "$records/record.3/punt.txt" "$records/record.3/nom.txt"
+            exec 7<>"$records/record.3/punt.txt" 8<>"$records/record.3/nom.txt"
+        fi
+    done
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
+        || fail "apt-get install over $path"
+    pair=$(newest_pair)
+    for file in punt.txt nom.txt; do
+        [[ $(stat -c '%U:%G %a %h' "$pair/$file") == "root:games 640 1" ]] \
+            || fail "$pair/$file is $(stat -c '%U:%G %a %h' "$pair/$file")"
+    done
+    [[ $(stat -c '%U:%G %a' "$pair") == "root:games 2770" ]] || fail "$pair is $(stat -c '%U:%G %a' "$pair")"
+    [[ $(stat -L -c %i /proc/$$/fd/7) != $(stat -c %i "$pair/punt.txt") \
+        && $(stat -L -c %i /proc/$$/fd/8) != $(stat -c %i "$pair/nom.txt") ]] || fail "the record kept a player's inode"
+    printf '99999\r\n' >&7
+    expected=$'3 5\n2\r\nUgo\r\n'
+    [[ $kind == plain ]] || expected=$'0 0\n'
+    [[ $(read_as_player | od -c) == "$(printf '%s' "$expected" | od -c)" ]] || fail "a player reads $(read_as_player | od -c)"
+    [[ ! -e $records/punt.txt && ! -e $records/nom.txt && ! -e $records/.lock ]] || fail "1.1's files are left"
+    [[ $kind == plain ]] || compgen -G "$records/aside.*/punt.txt" >/dev/null || fail "the $kind record is not kept aside"
+    exec 7>&- 8>&-
+    rm -f "$records/nom.txt.2"
+    dpkg --purge valtrino >"$pkgwork/purge.log" 2>&1 || fail "purging after the upgrade over $path"
+    installed=0
+done
+
+# --- Upgrade over 1.1, with an administrator's override that took the group
+# bit away; a member of games starts a game between unpack and configure. --
+say "installing a 1.1 package, as the previous release did"
 installed=1
 dpkg -i "$pkgwork/valtrino_1.1.deb" >>"$pkgwork/old.log" 2>&1 || fail "installing 1.1"
 [[ $(mode_of "$records") == "root:games 2775" ]] || fail "1.1 made $records $(mode_of "$records")"
-# What 1.1's helper left: the holder's own files, a temporary of a killed
-# copy; and an administrator's backup.
-printf '2\r\n' >"$records/punt.txt"
-printf 'Ugo\r\n' >"$records/nom.txt"
+plant_flat plain
+# A temporary of a killed copy; an administrator's backup.
 printf '1\r\n' >"$records/punt.txt.Ab3dE9"
 printf 'backup\r\n' >"$records/punt.txt.backup"
-chown nobody:games "$records/punt.txt" "$records/nom.txt" "$records/punt.txt.Ab3dE9"
-chmod 664 "$records/punt.txt" "$records/nom.txt"
+chown nobody:games "$records/punt.txt.Ab3dE9"
 # The README of 1.1 advised this to let only the group set records.
 dpkg-statoverride --update --add root root 0755 "$helper"
-# The holder keeps punt.txt open for writing, with a write lease whose
-# break they ignore, across the upgrade; told to go on, they write 99999.
-mkfifo -m 644 "$pkgwork/go"
-setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups perl -MFcntl -e '
-    $SIG{IO} = "IGNORE";
-    my ($f, $go);
-    sysopen($f, $ARGV[0], O_RDWR) && fcntl($f, 1024, F_WRLCK) or die "no lease: $!"; # F_SETLEASE
-    print "held\n"; close STDOUT;
-    open($go, "<", $ARGV[1]) && <$go>;
-    syswrite($f, "99999\r\n") == 7 or die "no write: $!";' \
-    "$records/punt.txt" "$pkgwork/go" >"$pkgwork/holder.out" 2>"$pkgwork/holder.log" &
-holder=$!
-until [[ -s $pkgwork/holder.out ]]; do
-    kill -0 "$holder" 2>/dev/null || fail "the 1.1 holder took no lease"
-    sleep 0.1
-done
 
-# An open by the upgrade waits for the holder to give up the lease: 45 s by
-# default, 3 s here (put back afterwards).
-lease_break_time=$(</proc/sys/fs/lease-break-time)
-echo 3 >/proc/sys/fs/lease-break-time
-say "upgrading to $(basename "$deb")"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$pkgwork/upgrade.log" 2>&1 \
-    || fail "apt-get install over 1.1"
+say "unpacking $(basename "$deb"); a game in the window before its configure"
+dpkg --unpack "$deb" >"$pkgwork/upgrade.log" 2>&1 || fail "dpkg --unpack over 1.1"
+status=0
+printf 'read\n' | setpriv --reuid=64001 --regid=64001 --groups="$games_gid" "$helper" >/dev/null 2>&1 || status=$?
+((status == 75)) || fail "a game between unpack and configure: status $status"
+compgen -G "$records/record.*" >/dev/null && fail "a game between unpack and configure made a pair"
+dpkg --configure valtrino >>"$pkgwork/upgrade.log" 2>&1 || fail "dpkg --configure"
 [[ $(dpkg-query -W -f='${Version}' valtrino) == "$version" ]] || fail "the upgrade did not install $version"
 [[ $(mode_of "$records") == "root:games 2770" ]] || fail "$records is $(mode_of "$records") after the upgrade"
 printf '2\r\n' | cmp -s - "$records/record.0/punt.txt" && printf 'Ugo\r\n' | cmp -s - "$records/record.0/nom.txt" \
@@ -207,23 +260,25 @@ done
     || fail "the administrator's choice of no group bit did not stay"
 [[ $(mode_of "$helper") == "root:root 755" ]] || fail "$helper is $(mode_of "$helper") under the override"
 
-# Without the override, the package's own arrangement.
+# Without the override, the package's own arrangement; a pair that lost its
+# group bit is mended by the configure.
 dpkg-statoverride --remove "$helper"
+chmod 0770 "$records/record.0"
 dpkg-reconfigure -f noninteractive valtrino >"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
 [[ $(mode_of "$helper") == "root:games 2755" ]] || fail "$helper is $(mode_of "$helper"), not root:games 2755"
+[[ $(mode_of "$(newest_pair)") == "root:games 2770" ]] || fail "the pair is $(mode_of "$(newest_pair)")"
 
-# The 1.1 holder writes through the descriptor kept across the upgrade, and
-# a 1.1 helper late: neither reaches the record, nor holds a read back.
-timeout 10 sh -c 'echo go >"$0"' "$pkgwork/go" || fail "the 1.1 holder is gone"
-wait "$holder" || fail "the 1.1 holder could not write its own descriptor: $(cat "$pkgwork/holder.log")"
-for file in punt.txt nom.txt .lock; do
+# A 1.1 helper writes flat files late: they do not hold a read back, and
+# the next configure keeps them aside.
+for file in punt.txt nom.txt; do
     printf '9999\r\n' >"$records/$file"
     chown nobody:games "$records/$file"
 done
-read_as_player() { printf 'read\n' | setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups "$helper"; }
 [[ $(read_as_player | od -c) == "$(printf '3 5\n2\r\nUgo\r\n' | od -c)" ]] || fail "a player reads $(read_as_player | od -c)"
 dpkg-reconfigure -f noninteractive valtrino >>"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
-[[ ! -e $records/.lock && ! -e $records/punt.txt && ! -e $records/nom.txt ]] || fail "a 1.1 helper's late files stay"
+[[ ! -e $records/punt.txt && ! -e $records/nom.txt ]] || fail "a 1.1 helper's late files stay"
+[[ $(cat "$records"/aside.*/punt.txt) == $'9999\r' ]] || fail "a 1.1 helper's late files are lost"
+rm -rf "$records"/aside.*
 
 # The menu entry starts the installed game.
 menu_exec=$(sed -n 's/^Exec=//p' /usr/share/applications/org.example.Valtrino.desktop)
@@ -289,14 +344,15 @@ dialog "Ok ho registrato il tuo record"
 key Return
 await_exit
 step="checking the shared record"
-printf '3\r\n' | cmp -s - "$records/record.1/punt.txt" || fail "punt.txt holds $(od -c "$records/record.1/punt.txt")"
-printf 'Niccol\xf2\r\n' | cmp -s - "$records/record.1/nom.txt" || fail "nom.txt holds $(od -c "$records/record.1/nom.txt")"
+pair=$(newest_pair)
+printf '3\r\n' | cmp -s - "$pair/punt.txt" || fail "punt.txt holds $(od -c "$pair/punt.txt")"
+printf 'Niccol\xf2\r\n' | cmp -s - "$pair/nom.txt" || fail "nom.txt holds $(od -c "$pair/nom.txt")"
 for file in punt.txt nom.txt; do
-    [[ $(stat -c '%G %a' "$records/record.1/$file") == "games 640" ]] \
-        || fail "$file is $(stat -c '%G %a' "$records/record.1/$file")"
+    [[ $(stat -c '%G %a' "$pair/$file") == "games 640" ]] \
+        || fail "$file is $(stat -c '%G %a' "$pair/$file")"
 done
 [[ ! -e $player_home/.local/share/valtrino ]] || fail "the player's record went to their home"
-[[ $(cd "$records" && ls -A | tr '\n' ' ') == "punt.txt.Ab3dE9 punt.txt.backup record.1 staging " ]] \
+[[ $(cd "$records" && ls -A | tr '\n' ' ') == "punt.txt.Ab3dE9 punt.txt.backup ${pair##*/} staging " ]] \
     || fail "$records holds $(cd "$records" && ls -A | tr '\n' ' ')"
 
 # --- Two pupils against the installed helper. -------------------------------
@@ -306,6 +362,18 @@ log=/dev/log
 bash "$source_dir/tests/install/attacks.sh" --installed "$attacks_test" "$helper" "$records" "$log" \
     >"$pkgwork/attacks.log" 2>&1 || fail "the attacks test"
 grep -E '^(PASS|SKIP|QINFO)' "$pkgwork/attacks.log" | sed 's/^/    /'
+
+# --- The README's restricted mode: no group bit, two members of games. -----
+say "two members of games share the record in the restricted mode"
+dpkg-statoverride --update --add root root 0755 "$helper"
+rm -rf "$records"/record.* "$records"/staging/*
+member() { setpriv --reuid="$1" --regid="$1" --groups="$games_gid" "$helper"; }
+printf 'record\n5\nAda' | member 64001 || fail "the first member's record"
+[[ $(printf 'read\n' | member 64002 | od -c) == "$(printf '3 5\n5\r\nAda\r\n' | od -c)" ]] \
+    || fail "the second member reads $(printf 'read\n' | member 64002 | od -c)"
+printf 'record\n6\nBo' | member 64002 || fail "the second member cannot beat the first"
+dpkg-statoverride --remove "$helper"
+dpkg-reconfigure -f noninteractive valtrino >>"$pkgwork/reconfigure.log" 2>&1 || fail "dpkg-reconfigure"
 
 # --- Remove it again. -------------------------------------------------------
 say "removing the package"
