@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QApplication>
+#include <QByteArray>
+#include <QProcessEnvironment>
+
+#include <memory>
 
 namespace runtime {
 
@@ -13,7 +17,18 @@ class Application : public QApplication
 public:
     Application(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
+
+    // The game's own start: Qt on the platform that suits the desktop, and
+    // one line in Italian, rather than Qt's abort, when there is no display.
+    static std::unique_ptr<Application> start(int argc, char *argv[]);
 };
+
+// Whether the player (or a test) named Qt a platform, by QT_QPA_PLATFORM or
+// -platform: that choice is theirs and always wins.
+bool playerNamedPlatform(const QProcessEnvironment &environment, int argc, const char *const argv[]);
+
+// The platforms to ask Qt for, or nothing for Qt's own choice.
+QByteArray preferredPlatforms(const QProcessEnvironment &environment, int argc, const char *const argv[]);
 
 // Shows the report and ends the process with a non-zero status.
 [[noreturn]] void reportAndEnd(const RuntimeError &error);

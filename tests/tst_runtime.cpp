@@ -1,6 +1,6 @@
 #include "Characters.h"
+#include "Application.h"
 #include "Int16.h"
-#include "Platform.h"
 #include "QtServices.h"
 #include "RuntimeError.h"
 #include "Values.h"
@@ -295,7 +295,7 @@ void RuntimeTest::platformPrefersAnXDisplayUnlessNamed()
     std::vector<const char *> argv;
     for (const QByteArray &argument : std::as_const(arguments))
         argv.push_back(argument.constData());
-    QCOMPARE(platform::choice(variables, int(argv.size()), argv.data()), platforms);
+    QCOMPARE(runtime::preferredPlatforms(variables, int(argv.size()), argv.data()), platforms);
 }
 
 QTEST_GUILESS_MAIN(RuntimeTest)

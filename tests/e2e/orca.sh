@@ -98,7 +98,7 @@ step="starting the D-Bus session"
 address_known() { [[ -s $work/bus ]] || { kill -0 "$bus_pid" 2>/dev/null || return 2; return 1; }; }
 dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$work/bus" 2>"$work/bus.log" &
 bus_pid=$!
-within 10 address_known || fail "dbus-daemon did not start: $(cat "$work/bus.log")"
+within "$patience" address_known || fail "dbus-daemon did not start: $(cat "$work/bus.log")"
 DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
 export DBUS_SESSION_BUS_ADDRESS
 # No speech server, neither a new one nor the caller's: Orca still composes
@@ -114,7 +114,7 @@ a11y_bus() {
     dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
         >/dev/null 2>&1 || return 1
 }
-within 10 a11y_bus || fail "at-spi-bus-launcher did not start: $(cat "$work/launcher.log")"
+within "$patience" a11y_bus || fail "at-spi-bus-launcher did not start: $(cat "$work/launcher.log")"
 a11y_address=$(dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus \
     org.a11y.Bus.GetAddress | tr -d ' ')
 # The bus starts the registry on demand, detached from every process here;
@@ -156,7 +156,7 @@ said() {
 listened=0
 hear() {
     step="listening for $1"
-    within 20 said "$2" || fail "Orca did not say $1"
+    within "$patience" said "$2" || fail "Orca did not say $1"
     local found
     found=$(first_after "$listened" "$2")
     listened=${found%%$'\t'*}
@@ -164,7 +164,7 @@ hear() {
     say "heard: $heard"
 }
 hear "that it is on" '^Screen reader on'
-within 10 registry_known || fail "the accessibility registry never started"
+within "$patience" registry_known || fail "the accessibility registry never started"
 
 # value_of NUMERAL: the value of a Roman numeral.
 value_of() {
@@ -275,7 +275,7 @@ said_since() {
     for pattern; do [[ -n $(first_after "$from" "$pattern") ]] || return 1; done
 }
 step="listening for the record and its holder in flat review"
-within 20 said_since "$listened" '(^| )Punteggio del record ' '(^| )Detentore del record ' \
+within "$patience" said_since "$listened" '(^| )Punteggio del record ' '(^| )Detentore del record ' \
     || fail "Orca did not say the record and its holder"
 
 step="closing the window"

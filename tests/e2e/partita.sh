@@ -127,9 +127,7 @@ expect_file nom.txt 'Ugo\r\n'
 
 # --- 5. Enter after a scored answer poses the next question, once the ------
 # focus is back in the answer box by Tab or by a click: the answer counts once.
-# From here on a window manager runs, as on a player's desktop. Not before:
-# xdotool types the ò above by remapping a key for a moment, and with a window
-# manager Qt now and then reads the keymap after the remap is undone.
+# From here on a window manager runs, as on a player's desktop.
 say "game 5: Enter after the answer, back in the answer box"
 start_window_manager
 rm -f "$records/punt.txt" "$records/nom.txt"

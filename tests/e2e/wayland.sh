@@ -40,7 +40,7 @@ xwayland_known() {
     [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] || return 1
     [[ -s $work/session ]] || grep -q 'listening on display :' "$work/compositor.log"
 }
-within 30 xwayland_known || { cat "$work/compositor.log" >&2; fail "no XWayland"; }
+within "$patience" xwayland_known || { cat "$work/compositor.log" >&2; fail "no XWayland"; }
 if [[ -s $work/session ]]; then
     read -r DISPLAY wm_pid <"$work/session"
 else
@@ -63,16 +63,17 @@ step="checking who places the window"
 step="minimising the window"
 xdotool windowminimize "$main"
 # weston (10 and 14) never marks an X window iconic, so the game is never
-# told; with a compositor that tells, the caption must be the short one.
+# told. KWin does, by WM_STATE and _NET_WM_STATE_HIDDEN; Qt takes the window
+# for minimised once it has read both, and the caption must become the short one.
 iconic() { game_alive || return 2; xprop -id "$main" WM_STATE | grep -q 'state: Iconic'; }
-if within 3 iconic; then
-    short_caption() { game_alive || return 2; [[ $(xprop -id "$main" _NET_WM_NAME) == *' = "Valtrino"' ]]; }
-    within 10 short_caption || fail "minimised: $(xprop -id "$main" _NET_WM_NAME)"
+short_caption() { game_alive || return 2; [[ $(xprop -id "$main" _NET_WM_NAME) == *' = "Valtrino"' ]]; }
+window_states() { xprop -id "$main" WM_STATE _NET_WM_STATE _NET_WM_NAME | tr '\n' ' '; }
+if [[ $compositor == *kwin_wayland ]]; then
+    within "$patience" iconic || fail "KWin did not minimise the window: $(window_states)"
+    within "$patience" short_caption || fail "minimised: $(window_states)"
     say "minimised: $(xprop -id "$main" _NET_WM_NAME)"
-elif [[ $compositor == *kwin_wayland ]]; then
-    fail "KWin did not minimise the window: $(xprop -id "$main" WM_STATE)"
 else
-    say "the compositor does not tell X windows that they are minimised: caption not checked"
+    say "weston does not tell X windows that they are minimised: caption not checked"
 fi
 end_game
 
@@ -85,7 +86,7 @@ native() {
     step="starting game $run with $*"
     env "$@" WAYLAND_DEBUG=client QT_IM_MODULE=none "$game" >"$work/game-$run.log" 2>&1 &
     game_pid=$!
-    within 20 toplevel || fail "no Wayland window"
+    within "$patience" toplevel || fail "no Wayland window"
     ! xdotool search --name '^Valtrino' || fail "an X window besides"
     end_game
 }
