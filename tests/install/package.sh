@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian source and binary packages with dpkg-buildpackage, checks
-# them with lintian, installs them over a 1.1 package as a teacher would upgrade, lets a
-# player outside the games group play the installed game on a private X
-# server (with a hostile Qt plugin in the way) and set the shared record,
-# lets two pupils attack the installed record helper, removes the package,
-# and runs its autopkgtests. Runs as root only; leaves the machine as it found it,
+# them with lintian, upgrades to them from stand-ins of 1.1 and 1.2 along each
+# path a school may take, lets a player outside the games group play the
+# installed game on a private X server (with a hostile Qt plugin in the way)
+# and set the shared record, lets two pupils attack the installed record
+# helper and two members share it in the restricted mode, removes the
+# package, and runs its autopkgtests. Runs as root only; leaves the machine as it found it,
 # records included.
 # Usage: package.sh SOURCE_DIR ARTIFACT_DIR HOSTILE_PLUGIN ATTACKS_TEST
 set -euo pipefail
