@@ -38,6 +38,8 @@ if [[ $purpose == test ]]; then
         git desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian debhelper autopkgtest
         # The fuzz targets: clang's libFuzzer and sanitizer runtimes.
         clang "$clang_runtime"
+        # The lab mode: a throw-away PostgreSQL server with a test CA.
+        postgresql postgresql-common openssl
     )
 fi
 
