@@ -73,6 +73,9 @@ bool readConfiguration(const char *path, Configuration &configuration)
         say(std::string(path) + ": " + std::strerror(errno));
         return false;
     }
+    struct stat info;
+    if (::stat(path, &info) == 0 && (info.st_mode & S_IROTH))
+        say(std::string(path) + ": readable by everyone, password included: chmod 640 it");
     configuration["records"] = VALTRINO_RECORD_DIR;
     std::string line;
     for (int number = 1; std::getline(file, line); ++number) {
