@@ -50,8 +50,11 @@ constexpr auto verdictLife = 60s;
 
 volatile std::sig_atomic_t stopping = 0;
 
-void say(const std::string &text)
+void say(std::string text)
 {
+    // libpq's messages end with a line end of their own.
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
     std::fprintf(stderr, "valtrino-labd: %s\n", text.c_str());
 }
 
