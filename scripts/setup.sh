@@ -37,6 +37,8 @@ if [[ $purpose == test ]]; then
         diffoscope-minimal
         # The fuzz targets: clang's libFuzzer and sanitizer runtimes.
         clang "$clang_runtime"
+        # The lab mode: a throw-away PostgreSQL server with a test CA.
+        postgresql postgresql-common openssl
     )
     # Plasma's compositor tells an XWayland window that it was minimised,
     # which weston never does. Debian 13's only.
