@@ -8,8 +8,10 @@
 # and pupils who are ordinary accounts. Everything goes at exit, Ctrl-C too.
 #
 # The caller sets, before lab_up:
-#   lab_record      the record program, built for lab_record_dir
+#   lab_record      the record program, built for lab_record_dir and
+#                   lab_record_conf
 #   lab_record_dir  its record directory, fixed when it was built
+#   lab_record_conf the lab.conf whose presence turns its lab mode on
 #   lab_labd        valtrino-labd
 #   lab_sql         the SQL file that sets the database up
 #   lab_pcs         how many PCs (default 2)
@@ -65,6 +67,10 @@ lab_down() {
     for ns in "${lab_namespaces[@]}"; do ip netns delete "$ns" 2>/dev/null; done
     for user in "${lab_users[@]}"; do userdel "$user" 2>/dev/null; done
     [[ -n $lab_work ]] && rm -rf "$lab_work"
+    # Mount points, empty outside the PCs' namespaces.
+    [[ -n ${lab_record_conf:-} && ! -s $lab_record_conf ]] && rm -f "$lab_record_conf"
+    [[ -n ${lab_record_dir:-} ]] && rmdir "$lab_record_dir" "$(dirname "$lab_record_dir")" 2>/dev/null
+    return 0
 }
 
 # lab_user NAME [GROUP...]: a system account of the test, home in the work folder.
@@ -96,12 +102,13 @@ lab_sql() {
         -U postgres -d "$lab_db" "$@"
 }
 
-# lab_pc N COMMAND...: COMMAND on PC N, its record directory in place.
+# lab_pc N COMMAND...: COMMAND on PC N, its record directory and lab.conf
+# in place.
 lab_pc() {
     local pc=$1
     shift
-    ip netns exec "$lab_id-pc$pc" bash -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' - \
-        "$lab_work/pc$pc/records" "$lab_record_dir" "$@"
+    ip netns exec "$lab_id-pc$pc" bash -c 'mount --bind "$1" "$2" && mount --bind "$3" "$4" && shift 4 && exec "$@"' - \
+        "$lab_work/pc$pc/records" "$lab_record_dir" "$lab_work/pc$pc/lab.conf" "$lab_record_conf" "$@"
 }
 
 # lab_ca NAME: a CA and a certificate for the server's name and address
@@ -237,6 +244,7 @@ EOF
     install -o root -g games -m 2755 "$lab_record" "$lab_work/bin/valtrino-record"
     chmod 2755 "$lab_work/bin/valtrino-record"
     mkdir -p "$lab_record_dir"
+    [[ -e $lab_record_conf ]] || install -m 0600 /dev/null "$lab_record_conf"
     for ((pc = 1; pc <= lab_pcs; pc++)); do
         lab_ns "$lab_id-pc$pc" "$lab_net.$((10 + pc))" "p$pc"
         mkdir "$lab_work/pc$pc"
