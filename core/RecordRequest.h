@@ -28,6 +28,8 @@
 //   1 (notHigher)         the score is not above the stored one: nothing written
 //   2 (refused)           not a request as above: nothing written, the reason
 //                         on standard error
+//   3 (pending)           lab mode only: stored on this PC and handed to the
+//                         lab service, whose server has not answered yet
 //   53, 61, 70, 75, 76    the runtime error number of an I/O failure, exactly
 //                         as the game would raise it writing by itself
 // Any other end (another status, a signal) is not the helper's answer.
@@ -37,6 +39,7 @@ enum HelperStatus : int {
     done = 0,
     notHigher = 1,
     refused = 2,
+    pending = 3,
 };
 
 // The longest name the game can produce: its input box takes 32767

@@ -9,6 +9,7 @@
 // umask or argument, uses only the directory fixed when it was built,
 // never follows a link, and holds nothing that another player waits for.
 
+#include "LabClaim.h"
 #include "RecordRequest.h"
 #include "SharedRecord.h"
 
@@ -28,6 +29,9 @@
 
 #ifndef VALTRINO_RECORD_DIR
 #error "VALTRINO_RECORD_DIR: the record directory, fixed at build time"
+#endif
+#ifndef VALTRINO_LAB_CONF
+#define VALTRINO_LAB_CONF "/etc/valtrino/lab.conf"
 #endif
 #ifndef VALTRINO_LOG_SOCKET
 #define VALTRINO_LOG_SOCKET "/dev/log"
@@ -152,13 +156,25 @@ int main(int argc, char *argv[])
         const core::Directory shared(directory);
         core::Steps steps;
         steps.listed = listed;
+        // Lab mode: the lab's record as last seen counts as a stored one.
+        const bool lab = core::lab::enabled(VALTRINO_LAB_CONF, shared);
+        const std::optional<core::lab::Record> seen = lab ? core::lab::lastSeen(shared) : std::nullopt;
         if (request->kind == core::Request::Read) {
-            core::writeAll(STDOUT_FILENO, core::answerOf(core::readShared(shared, steps)));
+            core::writeAll(STDOUT_FILENO, core::answerOf(core::lab::better(core::readShared(shared, steps), seen)));
             return core::done;
         }
+        if (seen && seen->score >= request->value)
+            return core::notHigher;
         steps.naming = [&] { logRecord(request->value); };
         const core::Outcome outcome = core::storeShared(shared, request->score, request->name, request->value, steps);
-        return outcome == core::Outcome::NotHigher ? core::notHigher : core::done;
+        if (outcome == core::Outcome::NotHigher)
+            return core::notHigher;
+        if (!lab)
+            return core::done;
+        const auto verdict = core::lab::claim(shared,
+            {core::lab::newClaimId(), core::lab::accountOf(::getuid()), request->value, std::string(request->name)},
+            std::chrono::milliseconds(3500));
+        return !verdict ? core::pending : *verdict == core::lab::Verdict::Stored ? core::done : core::notHigher;
     } catch (const core::Failure &failure) {
         say(directory + ": " + std::strerror(failure.systemError()) + ", error "
             + std::to_string(failure.code()));
