@@ -156,6 +156,7 @@ dbname = $lab_db
 user = $lab_pc_role
 password = $lab_pc_password
 sslrootcert = ${2:-$lab_work/tls/school-ca.crt}
+records = $lab_record_dir
 EOF
     chown "root:$lab_daemon_user" "$conf"
     chmod 0640 "$conf"
@@ -192,7 +193,7 @@ lab_pupil_env=()
 
 # lab_up: the server, the network and the PCs, each PC's service running.
 lab_up() {
-    local pc
+    local pc dir
     lab_pcs=${lab_pcs:-2}
     trap lab_down EXIT
     trap 'exit 130' INT TERM
@@ -243,14 +244,16 @@ EOF
 
     install -o root -g games -m 2755 "$lab_record" "$lab_work/bin/valtrino-record"
     chmod 2755 "$lab_work/bin/valtrino-record"
-    mkdir -p "$lab_record_dir"
+    mkdir -p "$lab_record_dir" "$(dirname "$lab_record_conf")"
     [[ -e $lab_record_conf ]] || install -m 0600 /dev/null "$lab_record_conf"
     for ((pc = 1; pc <= lab_pcs; pc++)); do
         lab_ns "$lab_id-pc$pc" "$lab_net.$((10 + pc))" "p$pc"
         mkdir "$lab_work/pc$pc"
-        install -d -o root -g games -m 2770 "$lab_work/pc$pc/records"
+        # As the valtrino-lab package leaves them.
+        for dir in records records/lab records/lab/outbox records/lab/verdicts; do
+            install -d -o root -g games -m 2770 "$lab_work/pc$pc/$dir"
+        done
         lab_conf "$pc"
-        lab_pc "$pc" "$lab_labd" --prepare --config "$lab_work/pc$pc/lab.conf"
         lab_labd_start "$pc"
     done
 }

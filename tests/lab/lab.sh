@@ -25,13 +25,12 @@ lab_read() {
         --clear-groups "$lab_work/bin/valtrino-record" | sed -n 2p | head -c 5 | tr -cd 0-9
 }
 # rows NAME: the history of the claims named NAME, "account score client verdict".
-rows() { lab_sql -c "SELECT account, score, host(client), verdict FROM valtrino.history WHERE name = '$1'"; }
+rows() { lab_sql -c "SELECT account, score, host(client), verdict FROM valtrino.history WHERE name = '$1'" 2>/dev/null; }
 outbox() { find "$lab_work/pc$1/records/lab/outbox" -type f ! -name '.*' | wc -l; }
-# until_ms MS COMMAND...: true once COMMAND is, polled for at most MS.
+# until_ms MS CONDITION: true once CONDITION is, polled for at most MS.
 until_ms() {
     local end=$((${EPOCHREALTIME/./} / 1000 + $1))
-    shift
-    until "$@"; do
+    until eval "$2"; do
         ((${EPOCHREALTIME/./} / 1000 < end)) || return 1
         sleep 0.1
     done
@@ -119,7 +118,7 @@ for row in "${faults[@]}"; do
     echo "== $name"
     score=$((score + 10)) label=f$score
     if [[ -n $before ]]; then
-        eval "$before" || { fail "$name: could not set it up"; continue; }
+        eval "$before" >/dev/null || { fail "$name: could not set it up"; continue; }
         lab_claim 1 "${lab_pupils[0]}" "$score" "$label"
     else
         hold || { fail "$name: no lock"; continue; }
@@ -137,12 +136,12 @@ for row in "${faults[@]}"; do
     [[ $(outbox 1) == 1 ]] || fail "$name: $(outbox 1) claims in the outbox"
     rows_before=$(rows "$label" | wc -l)
     case $committed in
-        yes) until_ms 2000 test -n "$(rows "$label")" || fail "$name: the server did not store it" ;;
+        yes) until_ms 2000 '[[ -n $(rows "$label") ]]' || fail "$name: the server did not store it" ;;
         no) ((rows_before == 0)) || fail "$name: stored before the heal" ;;
     esac
-    eval "$heal" || fail "$name: could not heal"
+    eval "$heal" >/dev/null || fail "$name: could not heal"
     healed=$(now_ms)
-    until_ms 60000 test "$(outbox 1)" = 0 || fail "$name: not delivered within a minute"
+    until_ms 60000 '[[ $(outbox 1) == 0 ]]' || fail "$name: not delivered within a minute"
     delivered=$(($(now_ms) - healed))
     expected="${lab_pupils[0]} $score $lab_net.11 stored"
     [[ $(rows "$label") == "$expected" ]] || fail "$name: history '$(rows "$label")', not once '$expected'"
