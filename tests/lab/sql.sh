@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The lab's SQL on a throw-away server: the rules a PC's claims meet.
-# Usage: sql.sh LAB_SQL     (skipped, 77, without pg_virtualenv)
+# Usage: sql.sh LAB_SQL SETUP     (skipped, 77, without pg_virtualenv)
 set -euo pipefail
-sql=$(realpath "$1")
+export VALTRINO_LAB_SQL=$(realpath "$1") PSQL=psql
+setup=$(realpath "$2")
 command -v pg_virtualenv >/dev/null || { echo "no pg_virtualenv: skipped"; exit 77; }
 # -t: a cluster of its own in a temporary folder, even as root.
 [[ ${VALTRINO_IN_PG:-} ]] || exec pg_virtualenv -t -o fsync=off env VALTRINO_IN_PG=1 "$0" "$@"
 
-createdb -E UTF8 -T template0 valtrino
-psql -qX -d valtrino -f "$sql"
-psql -qX -d valtrino -f "$sql" # a second run keeps everything
-psql -qX -d valtrino -c "ALTER ROLE valtrino_pc PASSWORD 'pc'; CREATE ROLE teacher LOGIN PASSWORD 't' IN ROLE valtrino_teacher"
+"$setup" 198.18.0.0/24 <<<"it's" >/dev/null
+# A second run keeps everything but the password.
+"$setup" 198.18.0.0/24 <<<pc | grep -qx 'hostssl valtrino valtrino_pc 198.18.0.0/24 scram-sha-256'
+psql -qX -d valtrino -c "CREATE ROLE teacher LOGIN PASSWORD 't' IN ROLE valtrino_teacher"
 
 u1=11111111-1111-4111-8111-111111111111
 u2=22222222-2222-4222-8222-222222222222
