@@ -180,14 +180,16 @@ lab_labd_stop() {
 }
 
 # lab_claim PC PUPIL SCORE NAME: the game end's request to the record
-# program, as PUPIL on PC; sets claim_status and claim_ms (wall time).
+# program, as PUPIL on PC; sets claim_status, and claim_ms, the program's
+# wall time.
 lab_claim() {
-    local start=$EPOCHREALTIME
-    claim_status=0
-    printf 'record\n%s\n%s' "$3" "$4" | lab_pc "$1" setpriv --reuid="$2" --regid="$(id -g "$2")" --clear-groups \
-        env -i HOME="$lab_work/home/$2" "${lab_pupil_env[@]}" "$lab_work/bin/valtrino-record" \
-        >/dev/null 2>>"$lab_work/pc$1/record.log" || claim_status=$?
-    claim_ms=$(((${EPOCHREALTIME/./} - ${start/./}) / 1000))
+    local answer
+    answer=$(printf 'record\n%s\n%s' "$3" "$4" | lab_pc "$1" env -i HOME="$lab_work/home/$2" "${lab_pupil_env[@]}" \
+        bash -c 'start=$EPOCHREALTIME; "$@" >/dev/null; status=$?
+                 echo "$status $(((${EPOCHREALTIME/./} - ${start/./}) / 1000))"' - \
+        setpriv --reuid="$2" --regid="$(id -g "$2")" --clear-groups "$lab_work/bin/valtrino-record" \
+        2>>"$lab_work/pc$1/record.log")
+    read -r claim_status claim_ms <<<"$answer"
 }
 lab_pupil_env=()
 
@@ -250,9 +252,9 @@ EOF
         lab_ns "$lab_id-pc$pc" "$lab_net.$((10 + pc))" "p$pc"
         mkdir "$lab_work/pc$pc"
         # As the valtrino-lab package leaves them.
-        for dir in records records/lab records/lab/outbox records/lab/verdicts; do
-            install -d -o root -g games -m 2770 "$lab_work/pc$pc/$dir"
-        done
+        install -d -o root -g games -m 2770 "$lab_work/pc$pc/records" "$lab_work/pc$pc/records/lab"
+        install -d -o "$lab_daemon_user" -g games -m 2770 "$lab_work/pc$pc/records/lab/outbox" \
+            "$lab_work/pc$pc/records/lab/verdicts"
         lab_conf "$pc"
         lab_labd_start "$pc"
     done
