@@ -51,7 +51,7 @@ package_cleanup() {
     [[ -z ${lease_break_time:-} ]] || echo "$lease_break_time" >/proc/sys/fs/lease-break-time
     [[ -n ${holder:-} ]] && kill "$holder" 2>/dev/null
     if ((installed)); then
-        dpkg --purge valtrino >/dev/null 2>&1
+        dpkg --purge valtrino-lab valtrino >/dev/null 2>&1
     fi
     dpkg-statoverride --remove "$old_program" >/dev/null 2>&1
     dpkg-statoverride --remove "$helper" >/dev/null 2>&1
@@ -325,7 +325,7 @@ say "autopkgtest"
 installed=1
 autopkgtest "$changes" -- null >"$pkgwork/autopkgtest.log" 2>&1 || fail "autopkgtest"
 sed -n '/@ summary$/,$p' "$pkgwork/autopkgtest.log" | grep -E '^[a-z-]+ +(PASS|FAIL|SKIP)' | sed 's/^/    /'
-dpkg --purge valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
+dpkg --purge valtrino-lab valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
 installed=0
 [[ ! -e $records ]] || fail "purge left $records"
 say "package built, checked, upgraded, played, attacked, removed and tested by autopkgtest"

@@ -22,7 +22,7 @@ score=100
 # lab_read PC: the score a game on PC shows at start-up.
 lab_read() {
     printf 'read\n' | lab_pc "$1" setpriv --reuid="${lab_pupils[0]}" --regid="$(id -g "${lab_pupils[0]}")" \
-        --clear-groups "$lab_work/bin/valtrino-record" | sed -n 2p | head -c 5 | tr -cd 0-9
+        --clear-groups "$lab_work/bin/valtrino-record" | { read -r n _ && head -c "$n"; } | tr -cd 0-9
 }
 # rows NAME: the history of the claims named NAME, "account score client verdict".
 rows() { lab_sql -c "SELECT account, score, host(client), verdict FROM valtrino.history WHERE name = '$1'" 2>/dev/null; }
