@@ -367,9 +367,15 @@ void Tavola::cmdExit1_Click()
     recordLine = lblnome1->caption();
     // Under the lock, against the score file as it is now: another copy of
     // the game may have stored a better score meanwhile.
-    if (!records::storeRecord(m_recordLocation, windowsDir, score, recordLine, current))
+    const records::Store outcome = records::storeRecord(m_recordLocation, windowsDir, score, recordLine, current);
+    if (outcome == records::Store::NotHigher)
         m_services.EndProgram();
-    message(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\""));
+    // Lab mode only: the school's server was out of reach.
+    if (outcome == records::Store::Pending)
+        message(QStringLiteral("Ok ho registrato il tuo record su questo PC, arriverà al server del laboratorio, "
+                               "C A M P I O N E"));
+    else
+        message(QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\""));
     m_services.EndProgram();
 }
 

@@ -38,7 +38,8 @@ private:
         QVERIFY(directory.removeRecursively() && QDir().mkpath(m_directory));
         if (helper) {
             QVERIFY(records::storeRecord(location(true), m_directory + u'/', QString::number(score),
-                                         QStringLiteral("Anna"), score));
+                                         QStringLiteral("Anna"), score)
+                    == records::Store::Stored);
             return;
         }
         QFile file(m_directory + QStringLiteral("/punt.txt"));
@@ -78,8 +79,9 @@ private slots:
         const QString windowsDir = m_directory + u'/';
         QBENCHMARK {
             ++m_score;
-            if (!records::storeRecord(location(helper), windowsDir, QString::number(m_score),
-                                      QStringLiteral("Niccolò"), m_score))
+            if (records::storeRecord(location(helper), windowsDir, QString::number(m_score),
+                                     QStringLiteral("Niccolò"), m_score)
+                != records::Store::Stored)
                 QFAIL("not stored");
         }
     }
@@ -92,7 +94,8 @@ private slots:
         stored(helper, 32767);
         const QString windowsDir = m_directory + u'/';
         QBENCHMARK {
-            if (records::storeRecord(location(helper), windowsDir, QStringLiteral("1"), QStringLiteral("Anna"), 1))
+            if (records::storeRecord(location(helper), windowsDir, QStringLiteral("1"), QStringLiteral("Anna"), 1)
+                != records::Store::NotHigher)
                 QFAIL("stored");
         }
     }
@@ -123,7 +126,8 @@ private slots:
         const auto store = [&] {
             ++m_score;
             return records::storeRecord(location(true), windowsDir, QString::number(m_score),
-                                        QStringLiteral("Niccolò"), m_score);
+                                        QStringLiteral("Niccolò"), m_score)
+                == records::Store::Stored;
         };
         QBENCHMARK {
             if (!store())

@@ -246,19 +246,27 @@ void writeLine(const QString &path, const QString &line)
     guarded([&] { core::writeLine(core::Directory(file.directory), file.name.c_str(), bytesOf(line)); });
 }
 
-bool storeRecord(const Location &location, const QString &windowsDir, const QString &score, const QString &name,
-                 double current)
+Store storeRecord(const Location &location, const QString &windowsDir, const QString &score, const QString &name,
+                  double current)
 {
     if (throughHelper(location, windowsDir)) {
         const int status = runHelper(location.helper, "record\n" + runtime::toCodePage(score) + '\n'
                                                           + runtime::toCodePage(name));
-        if (status == core::done || status == core::notHigher)
-            return status == core::done;
+        switch (status) {
+        case core::done:
+            return Store::Stored;
+        case core::notHigher:
+            return Store::NotHigher;
+        case core::pending:
+            return Store::Pending;
+        }
         helperFailed(status);
     }
     return guarded([&] {
         return core::storeRecord(core::Directory(nativePath(windowsDir)), bytesOf(score), bytesOf(name), current)
-            == core::Outcome::Stored;
+                == core::Outcome::Stored
+            ? Store::Stored
+            : Store::NotHigher;
     });
 }
 

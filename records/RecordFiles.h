@@ -61,10 +61,14 @@ QString readWholeIfPresent(const QString &path);
 // content whole, and a symbolic link in its place is replaced, not followed.
 void writeLine(const QString &path, const QString &line);
 
+// What became of a record at the game end. Pending only in lab mode: kept
+// on this PC, the lab's server has not answered yet.
+enum class Store { Stored, NotHigher, Pending };
+
 // The record write of the game end: under the lock, reads the score file
 // again and, when current is above its value, writes score then name.
-// False when another copy stored a score at least as good meanwhile.
-bool storeRecord(const Location &location, const QString &windowsDir, const QString &score,
+// NotHigher when another copy stored a score at least as good meanwhile.
+Store storeRecord(const Location &location, const QString &windowsDir, const QString &score,
                  const QString &name, double current);
 
 // The helper run with the request on its standard input and nothing in its

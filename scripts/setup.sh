@@ -38,9 +38,9 @@ if [[ $purpose == test ]]; then
         git desktop-file-utils appstream librsvg2-bin libxml2-utils dpkg-dev groff-base lintian debhelper autopkgtest
         # The fuzz targets: clang's libFuzzer and sanitizer runtimes.
         clang "$clang_runtime"
-        # The lab test: a PostgreSQL server and its client library, a test
-        # CA, PCs in network namespaces, packets that vanish.
-        postgresql postgresql-common libpq-dev openssl iproute2 nftables
+        # The lab mode: a throw-away PostgreSQL server with a test CA; for
+        # its network test, PCs in network namespaces and packets that vanish.
+        postgresql postgresql-common openssl libpq-dev iproute2 nftables
     )
 fi
 

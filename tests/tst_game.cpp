@@ -10,6 +10,8 @@ const QString askLimit = QStringLiteral("msg: Inserisci il numero più grande ch
 const QString limitQuestion = QStringLiteral("ask:Allora arriverò fino al numero?  ");
 const QString complaint = QStringLiteral("msg:Ho detto inserisci un numero e non lettere");
 const QString recordMessage = QStringLiteral("Ok ho registrato il tuo record, C A M P I O N E\"");
+const QString pendingMessage = QStringLiteral(
+    "Ok ho registrato il tuo record su questo PC, arriverà al server del laboratorio, C A M P I O N E");
 
 } // namespace
 
@@ -24,6 +26,8 @@ private slots:
     void storedRecordIsShownWithItsLineEnds();
     void gameEndStoresOnlyABetterScore_data();
     void gameEndStoresOnlyABetterScore();
+    void gameEndSaysWhatTheRecordProgramAnswered_data();
+    void gameEndSaysWhatTheRecordProgramAnswered();
     void recordFilesHoldExactlyTheScoreAndTheName_data();
     void recordFilesHoldExactlyTheScoreAndTheName();
     void unwritableRecordIsARuntimeErrorAndKeepsTheOldOne();
@@ -167,6 +171,39 @@ void GameTest::gameEndStoresOnlyABetterScore()
         QCOMPARE(game.record("punt.txt"), stored);
         QCOMPARE(game.record("nom.txt"), QByteArray("Bea\r\n"));
     }
+}
+
+void GameTest::gameEndSaysWhatTheRecordProgramAnswered_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("atEnd");
+    QTest::newRow("stored") << 0 << QStringList{"msg:Ciao a presto...", "msg:" + recordMessage};
+    QTest::newRow("not higher") << 1 << QStringList{"msg:Ciao a presto..."};
+    QTest::newRow("lab mode, server out of reach") << 3
+                                                   << QStringList{"msg:Ciao a presto...", "msg:" + pendingMessage};
+}
+
+// A stand-in for the record program, which reads an empty record at the
+// start-up and answers the record with status.
+void GameTest::gameEndSaysWhatTheRecordProgramAnswered()
+{
+    QFETCH(int, status);
+    QFETCH(QStringList, atEnd);
+    GameFixture game;
+    const QString standIn = game.directory.filePath(QStringLiteral("helper"));
+    QFile script(standIn);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nread kind\n[ \"$kind\" = read ] && printf '0 0\\n' && exit 0\nexit "
+                 + QByteArray::number(status) + '\n');
+    script.close();
+    QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    game.location = records::Location{game.directory.path(), game.directory.filePath(QStringLiteral("own")), standIn};
+
+    Tavola &tavola = game.start();
+    game.scoreRight(1);
+    const qsizetype before = game.services.shown.size();
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, tavola.cmdExit1_Click());
+    QCOMPARE(game.services.shown.mid(before), atEnd);
 }
 
 void GameTest::recordFilesHoldExactlyTheScoreAndTheName_data()
