@@ -20,7 +20,7 @@ goal_ms=300
 # The record program's folders, fixed when it is built.
 base=/var/tmp/valtrino-lab-bench
 lab_pcs=${LAB_PCS:-30}
-lab_record=$build/game/records/valtrino-record-lab lab_labd=$build/game/lab/valtrino-labd
+lab_record=$build/valtrino-record-lab lab_labd=$build/game/lab/valtrino-labd
 lab_record_dir=$base/records lab_record_conf=$base/lab.conf lab_sql=$repo/lab/lab.sql
 source "$repo/tests/lab/harness.sh"
 lab_need
@@ -34,8 +34,9 @@ mkdir -p "$build"
 lab_say "starting the server and $lab_pcs PCs"
 lab_up || exit 1
 # Each service reads the lab's record once it runs: then it is ready.
-for ((pc = 1; pc <= lab_pcs; pc++)); do
-    for _ in $(seq 100); do [[ -s $lab_work/pc$pc/records/lab/seen ]] && break; sleep 0.1; done
+for _ in $(seq 300); do
+    (($(ls "$lab_work"/pc*/records/lab/seen 2>/dev/null | wc -l) == lab_pcs)) && break
+    sleep 0.1
 done
 
 # round N: every PC ends a game at once; PC p claims N*100+p. Prints
@@ -55,7 +56,7 @@ round() {
                 printf "record\n%s\nPC %s" "$SCORE" "$PC" | setpriv --reuid="$PUPIL" --regid="$GID" --clear-groups \
                     "$RECORD" >/dev/null 2>&1
                 status=$?
-                echo "$PC $status $(((${EPOCHREALTIME/./} - ${start/./}) / 1000))"' >"$out/$pc" &
+                echo "$PC $status $(((${EPOCHREALTIME/./} - ${start/./}) / 1000))"' >"$out/$pc" 7<&- &
         pids+=($!)
     done
     for _ in $(seq 200); do (($(ls "$out" | grep -c '^ready') == lab_pcs)) && break; sleep 0.05; done

@@ -103,12 +103,15 @@ lab_sql() {
 }
 
 # lab_pc N COMMAND...: COMMAND on PC N, its record directory and lab.conf
-# in place.
+# in place. lab_in_pc N sets lab_pc_prefix to the same as a command prefix.
+lab_in_pc() {
+    lab_pc_prefix=(ip netns exec "$lab_id-pc$1" bash -c 'mount --bind "$1" "$2" && mount --bind "$3" "$4" && shift 4 && exec "$@"' -
+        "$lab_work/pc$1/records" "$lab_record_dir" "$lab_work/pc$1/lab.conf" "$lab_record_conf")
+}
 lab_pc() {
-    local pc=$1
+    lab_in_pc "$1"
     shift
-    ip netns exec "$lab_id-pc$pc" bash -c 'mount --bind "$1" "$2" && mount --bind "$3" "$4" && shift 4 && exec "$@"' - \
-        "$lab_work/pc$pc/records" "$lab_record_dir" "$lab_work/pc$pc/lab.conf" "$lab_record_conf" "$@"
+    "${lab_pc_prefix[@]}" "$@"
 }
 
 # lab_ca NAME: a CA and a certificate for the server's name and address
@@ -167,7 +170,9 @@ EOF
 lab_labd_start() {
     local pc=$1
     shift
-    lab_pc "$pc" env -i PATH=/usr/bin:/bin "$@" setpriv --reuid="$lab_daemon_user" \
+    lab_in_pc "$pc"
+    # A plain command, not a function: $! is the service itself.
+    "${lab_pc_prefix[@]}" env -i PATH=/usr/bin:/bin "$@" setpriv --reuid="$lab_daemon_user" \
         --regid="$(id -g "$lab_daemon_user")" --init-groups "$lab_labd" --config "$lab_work/pc$pc/lab.conf" \
         >>"$lab_work/pc$pc/labd.log" 2>&1 &
     lab_labd_pids[$pc]=$!
@@ -244,7 +249,7 @@ EOF
     lab_sql -f "$lab_sql" >/dev/null
     lab_sql -c "ALTER ROLE $lab_pc_role PASSWORD '$lab_pc_password'"
 
-    install -o root -g games -m 2755 "$lab_record" "$lab_work/bin/valtrino-record"
+    install -o root -g games -m 2755 "$lab_record" "$lab_work/bin/valtrino-record" || return 1
     chmod 2755 "$lab_work/bin/valtrino-record"
     mkdir -p "$lab_record_dir" "$(dirname "$lab_record_conf")"
     [[ -e $lab_record_conf ]] || install -m 0600 /dev/null "$lab_record_conf"
