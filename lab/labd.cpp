@@ -50,8 +50,11 @@ constexpr auto verdictLife = 60s;
 
 volatile std::sig_atomic_t stopping = 0;
 
-void say(const std::string &text)
+void say(std::string text)
 {
+    // libpq's messages end with a line end of their own.
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
     std::fprintf(stderr, "valtrino-labd: %s\n", text.c_str());
 }
 
@@ -73,6 +76,9 @@ bool readConfiguration(const char *path, Configuration &configuration)
         say(std::string(path) + ": " + std::strerror(errno));
         return false;
     }
+    struct stat info;
+    if (::stat(path, &info) == 0 && (info.st_mode & S_IROTH))
+        say(std::string(path) + ": readable by everyone, password included: chmod 640 it");
     configuration["records"] = VALTRINO_RECORD_DIR;
     std::string line;
     for (int number = 1; std::getline(file, line); ++number) {
