@@ -75,6 +75,8 @@ check() {
     while read -r pc status ms; do
         [[ $status == 0 || $status == 1 ]] || fail "round $1, PC $pc: status $status"
         got=$(lab_sql -c "SELECT verdict, host(client) FROM valtrino.history WHERE score = $(($1 * 100 + pc))")
+        # A service that has just seen a higher record stored lets nothing out.
+        [[ $status == 1 && -z $got ]] && ((pc < lab_pcs)) && continue
         [[ $got == "$([[ $status == 0 ]] && echo stored || echo not-higher) $lab_net.$((10 + pc))" ]] \
             || fail "round $1, PC $pc (status $status): history '$got'"
     done <<<"$2"
