@@ -27,9 +27,10 @@ configure_build() {
 # The build that the tests use: its record files live inside it, so the
 # end-to-end test may wipe them without touching the players' records. Its
 # prefix is the Debian package's, which the package test builds from it.
+# The lab service is built too, for the lab test.
 configure_test_build() {
     configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=ON \
-        -DVALTRINO_RECORD_DIR="$repo/build/game-records" "$@"
+        -DVALTRINO_RECORD_DIR="$repo/build/game-records" -DVALTRINO_LAB=ON "$@"
 }
 
 # What runs below pid: the programs or scripts, by name; pid's own name

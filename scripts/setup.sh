@@ -37,8 +37,9 @@ if [[ $purpose == test ]]; then
         diffoscope-minimal
         # The fuzz targets: clang's libFuzzer and sanitizer runtimes.
         clang "$clang_runtime"
-        # The lab mode: a throw-away PostgreSQL server with a test CA.
-        postgresql postgresql-common openssl
+        # The lab mode: a throw-away PostgreSQL server with a test CA; for
+        # its network test, PCs in network namespaces and packets that vanish.
+        postgresql postgresql-common openssl libpq-dev iproute2 nftables
     )
     # Plasma's compositor tells an XWayland window that it was minimised,
     # which weston never does. Debian 13's only.

@@ -50,7 +50,7 @@ fi
 package_cleanup() {
     set +e
     if ((installed)); then
-        dpkg --purge valtrino >/dev/null 2>&1
+        dpkg --purge valtrino-lab valtrino >/dev/null 2>&1
     fi
     dpkg-statoverride --remove "$old_program" >/dev/null 2>&1
     dpkg-statoverride --remove "$helper" >/dev/null 2>&1
@@ -393,7 +393,7 @@ say "autopkgtest"
 installed=1
 autopkgtest "$changes" -- null >"$pkgwork/autopkgtest.log" 2>&1 || fail "autopkgtest"
 sed -n '/@ summary$/,$p' "$pkgwork/autopkgtest.log" | grep -E '^[a-z-]+ +(PASS|FAIL|SKIP)' | sed 's/^/    /'
-dpkg --purge valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
+dpkg --purge valtrino-lab valtrino >"$pkgwork/purge2.log" 2>&1 || fail "second dpkg --purge"
 installed=0
 [[ ! -e $records ]] || fail "purge left $records"
 say "package built, checked, upgraded, played, attacked, removed and tested by autopkgtest"
