@@ -39,7 +39,7 @@ if [[ $purpose == test ]]; then
         clang "$clang_runtime"
         # The lab mode: a throw-away PostgreSQL server with a test CA; for
         # its network test, PCs in network namespaces and packets that vanish.
-        postgresql postgresql-common openssl libpq-dev iproute2 nftables
+        postgresql postgresql-common openssl iproute2 nftables
     )
     # Plasma's compositor tells an XWayland window that it was minimised,
     # which weston never does. Debian 13's only.

@@ -39,6 +39,9 @@ pkgwork=$(mktemp -d)
 chmod 755 "$pkgwork"
 installed=0
 games_gid=$(getent group games | cut -d: -f3)
+# The lab package's system user stays after a purge, as Debian's do; the
+# test takes away the one it made.
+lab_user_before=$(getent passwd _valtrino-lab || true)
 # The record directory may hold real records: they are put back byte for
 # byte, with the directory's owner and mode.
 records_before=""
@@ -61,6 +64,7 @@ package_cleanup() {
         chmod g-s "$records"
         chmod "${records_before#* }" "$records"
     fi
+    [[ -n $lab_user_before ]] || ! getent passwd _valtrino-lab >/dev/null || deluser --quiet --system _valtrino-lab
     rm -rf "$pkgwork"
 }
 trap package_cleanup EXIT
