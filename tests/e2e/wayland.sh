@@ -68,9 +68,20 @@ xdotool windowminimize "$main"
 iconic() { game_alive || return 2; xprop -id "$main" WM_STATE | grep -q 'state: Iconic'; }
 short_caption() { game_alive || return 2; [[ $(xprop -id "$main" _NET_WM_NAME) == *' = "Valtrino"' ]]; }
 window_states() { xprop -id "$main" WM_STATE _NET_WM_STATE _NET_WM_NAME | tr '\n' ' '; }
+# A slow start's activation may reach KWin after the minimise and restore
+# the window, which a player would see and minimise again: so does this.
+minimised_with_short_caption() {
+    if ! iconic; then
+        game_alive || return 2
+        xdotool windowminimize "$main"
+        sleep 0.5
+        return 1
+    fi
+    short_caption
+}
 if [[ $compositor == *kwin_wayland ]]; then
     within "$patience" iconic || fail "KWin did not minimise the window: $(window_states)"
-    within "$patience" short_caption || fail "minimised: $(window_states)"
+    within "$patience" minimised_with_short_caption || fail "minimised: $(window_states)"
     say "minimised: $(xprop -id "$main" _NET_WM_NAME)"
 else
     say "weston does not tell X windows that they are minimised: caption not checked"
