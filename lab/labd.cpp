@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -206,6 +208,14 @@ public:
     }
 
 private:
+    struct ClaimFile
+    {
+        std::string name;
+        uid_t owner; // the pupil whose record program wrote it
+        timespec made;
+    };
+    using Claims = std::vector<ClaimFile>;
+
     void disconnect()
     {
         if (m_connection)
@@ -224,10 +234,29 @@ private:
         return true;
     }
 
-    // Claims in the order they were made. False when the server went away.
+    // One claim at a time, the outbox listed again after each, so that a
+    // claim just made waits behind no more than the one being sent. False
+    // when the server went away.
     bool deliver()
     {
-        for (const std::string &id : pending()) {
+        std::set<std::string> tried;
+        for (;;) {
+            // Each account's oldest claim; of those, the one of the account
+            // served longest ago.
+            const Claims claims = pending();
+            const ClaimFile *next = nullptr;
+            std::set<uid_t> owners;
+            for (const ClaimFile &file : claims) {
+                if (tried.contains(file.name) || !owners.insert(file.owner).second)
+                    continue;
+                if (!next || m_served[file.owner] < m_served[next->owner])
+                    next = &file;
+            }
+            if (!next)
+                return true;
+            const std::string id = next->name;
+            tried.insert(id);
+            m_served[next->owner] = ++m_turns;
             std::optional<core::lab::Claim> claim;
             try {
                 claim = core::lab::parseClaim(core::readWhole(m_outbox, id.c_str()));
@@ -272,7 +301,6 @@ private:
             ::unlinkat(m_outbox.fd(), id.c_str(), 0);
             m_nextRefresh = Clock::now(); // the record may have changed
         }
-        return true;
     }
 
     void refresh()
@@ -298,8 +326,8 @@ private:
         }
     }
 
-    // Claim ids in the outbox, oldest first.
-    std::vector<std::string> pending() const { return entries(m_outbox.fd(), {}).first; }
+    // The claims in the outbox, oldest first.
+    Claims pending() const { return entries(m_outbox.fd(), {}).first; }
 
     // Verdicts nobody collected, and claims whose writer died half-way.
     void tidy()
@@ -316,10 +344,9 @@ private:
     }
 
     // Claim-named files by age, and all files older than age.
-    static std::pair<std::vector<std::string>, std::vector<std::string>> entries(int directory,
-                                                                                std::chrono::seconds age)
+    static std::pair<Claims, std::vector<std::string>> entries(int directory, std::chrono::seconds age)
     {
-        std::vector<std::pair<timespec, std::string>> claims;
+        Claims claims;
         std::vector<std::string> old;
         const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR *dir = listing < 0 ? nullptr : ::fdopendir(listing);
@@ -335,18 +362,14 @@ private:
             if (name == "." || name == ".." || ::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (core::lab::isClaimId(name) && S_ISREG(info.st_mode))
-                claims.emplace_back(info.st_mtim, name);
+                claims.push_back({name, info.st_uid, info.st_mtim});
             if (age.count() > 0 && info.st_mtime < before)
                 old.push_back(name);
         }
         ::closedir(dir);
-        std::sort(claims.begin(), claims.end(), [](const auto &a, const auto &b) {
-            return std::make_pair(a.first.tv_sec, a.first.tv_nsec) < std::make_pair(b.first.tv_sec, b.first.tv_nsec);
-        });
-        std::vector<std::string> names;
-        for (auto &claim : claims)
-            names.push_back(std::move(claim.second));
-        return {names, old};
+        const auto made = [](const ClaimFile &file) { return std::make_pair(file.made.tv_sec, file.made.tv_nsec); };
+        std::sort(claims.begin(), claims.end(), [&](const ClaimFile &a, const ClaimFile &b) { return made(a) < made(b); });
+        return {claims, old};
     }
 
     const Configuration &m_configuration;
@@ -358,6 +381,10 @@ private:
     Clock::time_point m_nextTry{};
     Clock::time_point m_nextRefresh{};
     Clock::time_point m_nextTidy{};
+    // When each pupil's last claim went: a pupil who floods the outbox
+    // with his own claims holds nobody else's back.
+    std::map<uid_t, std::uint64_t> m_served;
+    std::uint64_t m_turns = 0;
     std::string m_seen;
 };
 

@@ -68,6 +68,28 @@ got=$(lab_sql -c "SELECT score, name FROM valtrino.record")
 [[ $got == "$((score + 52)) c$((score + 52))-pc2" ]] || fail "the lab's record is '$got'"
 score=$((score + 100))
 
+# --- A pupil floods the outbox with his own claims (as his record programs,
+# started and killed, would leave them); another pupil's claim on the same
+# PC is still sent next.
+echo "== one pupil's flood, another's claim"
+flood=$lab_work/pc1/flood
+mkdir "$flood"
+for ((i = 1; i <= 600; i++)); do
+    id=$(</proc/sys/kernel/random/uuid)
+    printf '%s %s %d flood' "$id" "${lab_pupils[0]}" $((score + i)) >"$flood/$id"
+done
+chown "${lab_pupils[0]}:games" "$flood"/*
+chmod 0660 "$flood"/*
+mv "$flood"/* "$lab_work/pc1/records/lab/outbox/"
+lab_claim 1 "${lab_pupils[1]}" $((score + 1000)) after-flood
+((claim_status == 0)) || fail "flood: status $claim_status after $claim_ms ms, not 0 (stored)"
+((claim_ms < 700)) || fail "flood: the other pupil's game end took $claim_ms ms"
+echo "   the other pupil's claim stored in $claim_ms ms"
+until_ms 60000 '[[ $(outbox 1) == 0 ]]' || fail "flood: $(outbox 1) claims left in the outbox"
+got=$(lab_sql -c "SELECT count(*) FROM valtrino.history WHERE name = 'flood'")
+[[ $got == 600 ]] || fail "flood: $got history rows, not 600"
+score=$((score + 1100))
+
 # --- Faults. A claim that reaches the server can be held there, after its
 # history row and before the commit, while the test holds an advisory lock.
 lab_sql >/dev/null <<'SQL'
